@@ -1,0 +1,101 @@
+#include "app/AccelCmd.h"
+
+#include <libxml/parser.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "app/Usage.h"
+#include "common/Diagnostics.h"
+#include "common/GlobalState.h"
+#include "common/PanelPaths.h"
+#include "nvm/SetRequest.h"
+#include "panel/LevelThresholds.h"
+#include "settings/GetRequest.h"
+
+namespace {
+
+// A switch reports itself only when an earlier "--v" turned verbose on.
+void NoteSwitch(const char* argument) {
+    if (std::strcmp(argument, "--set") == 0) {
+        Verbose("found a --set arguement\n");
+        bCmdSet = true;
+    } else if (std::strcmp(argument, "--get") == 0) {
+        Verbose("found a --get arguement\n");
+        bCmdGet = true;
+    } else if (std::strcmp(argument, "--v") == 0) {
+        Verbose("found a --v arguement\n");
+        bVerbose = true;
+    }
+}
+
+// The level in any base strtol knows (3, 0x3, 03). A zero must be the whole
+// argument; any other number may be followed by anything. An argument
+// without a digit, the empty one included, is refused so that an unset shell
+// variable cannot switch the accelerometer off.
+bool AcceptSetLevel(const char* argument) {
+    char* end = nullptr;
+    const long level = std::strtol(argument, &end, 0);
+    if (end == argument || (level == 0 && *end != '\0') || level < 0 || level > 3) {
+        return false;
+    }
+    gParameterValue = level;
+    Verbose("found a valid --set parameter [%ld]\n", level);
+    return true;
+}
+
+bool DecideRequest(int argc, char** argv) {
+    if (bCmdSet && !bCmdGet) {
+        return AcceptSetLevel(argv[argc - 1]);
+    }
+    if (bCmdGet && !bCmdSet) {
+        // "--get", optionally with one "--v", in either order.
+        return argc == (bVerbose ? 3 : 2);
+    }
+    return false;
+}
+
+bool RunRequest() {
+    if (!GetJOVAccelMapping(PanelPath(kPanelConfigPath))) {
+        Verbose("FAILED TO GET JOV ACCEL MAPPING\n");
+        return false;
+    }
+    Verbose("retrieved JOV accel mapping successfully\n");
+    if (bCmdSet) {
+        return PerformSetRequest(gParameterValue);
+    }
+    return bCmdGet && PerformGetRequest();
+}
+
+}  // namespace
+
+bool ProcessCmdLine(int argc, char** argv) {
+    bool valid = false;
+    if (argc >= 2 && argc <= 4) {
+        for (int index = 1; index < argc; ++index) {
+            NoteSwitch(argv[index]);
+        }
+        valid = DecideRequest(argc, argv);
+    }
+    if (valid) {
+        Verbose("successfully found a valid set of parameters\n");
+    } else {
+        Verbose("INVALID ARGUMENT OR PARAMETERS\n");
+    }
+    return valid;
+}
+
+int RunAccelCmd(int argc, char** argv) {
+    int status = 1;
+    xmlInitParser();
+    if (!ProcessCmdLine(argc, argv)) {
+        PrintUsage();
+    } else {
+        Verbose("parsed command line successfully\n");
+        if (RunRequest()) {
+            status = 0;
+        }
+    }
+    xmlCleanupParser();
+    return status;
+}

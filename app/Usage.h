@@ -1,0 +1,4 @@
+#pragma once
+
+// Writes the usage text, with the version line, to standard output.
+void PrintUsage();

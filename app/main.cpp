@@ -1,0 +1,5 @@
+#include "app/AccelCmd.h"
+
+int main(int argc, char** argv) {
+    return RunAccelCmd(argc, argv);
+}

@@ -1,0 +1,5 @@
+#include "common/PanelPaths.h"
+
+const char* PanelPath(const char* fixedPath) {
+    return fixedPath;
+}

@@ -1,0 +1,68 @@
+#include "nvm/NvmFileRotation.h"
+
+#include <libxml/xmlerror.h>
+#include <libxml/xmlsave.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "common/Diagnostics.h"
+#include "nvm/NvmFiles.h"
+#include "settings/DurableFile.h"
+
+namespace {
+
+// Writes "newNVM.xml" and flushes it to storage; removes what was written
+// when that did not complete. The library can report a byte count after a
+// write failed part-way, so its error record decides as well.
+bool SaveNewDocument(xmlDoc* doc) {
+    xmlResetLastError();
+    const int written = xmlSaveFileEnc(kNvmNewFile, doc, kNvmEncoding);
+    const bool complete =
+        written > 0 && xmlGetLastError() == nullptr && FlushFileToStorage(kNvmNewFile);
+    if (!complete) {
+        unlink(kNvmNewFile);
+    }
+    return complete;
+}
+
+bool CannotLink(int error) {
+    return error == EPERM || error == ENOTSUP || error == EOPNOTSUPP;
+}
+
+// "NVM.xml.bak" becomes the current "NVM.xml" file. A hard link keeps the
+// live name in place; where the file system has none, a rename does it.
+bool KeepBackup() {
+    if (link(kNvmFile, kNvmBackupFile) == 0) {
+        return true;
+    }
+    return CannotLink(errno) && rename(kNvmFile, kNvmBackupFile) == 0;
+}
+
+}  // namespace
+
+bool ReplaceNvmDocument(xmlDoc* doc) {
+    if (!SaveNewDocument(doc)) {
+        Verbose("SetJOVAccelNVM : failed to write new xml file\n");
+        return false;
+    }
+    errno = 0;
+    // The very first set finds no backup to remove.
+    if (unlink(kNvmBackupFile) != 0 && errno != ENOENT) {
+        Verbose("SetJOVAccelNVM : could not unlink NVM.xml.bak\n");
+        return false;
+    }
+    if (!KeepBackup()) {
+        Verbose("SetJOVAccelNVM : could not move NVM.xml to NVM.xml.bak\n");
+        return false;
+    }
+    if (rename(kNvmNewFile, kNvmFile) != 0) {
+        Verbose("SetJOVAccelNVM : could not move newNVM.xml to NVM.xml\n");
+        return false;
+    }
+    if (!FlushDirectory(".")) {
+        Verbose("SetJOVAccelNVM : could not flush the NVM directory to storage\n");
+        return false;
+    }
+    return true;
+}

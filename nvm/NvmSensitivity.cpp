@@ -1,0 +1,82 @@
+#include "nvm/NvmSensitivity.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "common/Diagnostics.h"
+#include "common/PanelPaths.h"
+#include "common/XmlHandles.h"
+#include "nvm/NvmFileRotation.h"
+#include "nvm/NvmFiles.h"
+
+namespace {
+
+constexpr char kSensitivityXPath[] = "/NVM/UISettings/accelerometerSetting/sensitivity";
+
+// Only a text or CDATA node holds the value; content written into anything
+// else (a comment, say) would leave the value as it was.
+bool HoldsValue(const xmlNode* node) {
+    return node != nullptr && (node->type == XML_TEXT_NODE || node->type == XML_CDATA_SECTION_NODE);
+}
+
+// The update itself, run inside the NVM directory.
+bool UpdateSensitivity(const char* levelText) {
+    const XmlDocPtr doc(xmlReadFile(kNvmFile, nullptr, 0));
+    if (!doc) {
+        Verbose("SetJOVAccelNVM : FAILED TO LOAD %s\n", kNvmFile);
+        return false;
+    }
+    // A record of the document as loaded; losing it does not stop the update.
+    xmlSaveFileEnc(kNvmOriginalCopy, doc.get(), kNvmEncoding);
+
+    const XPathContextPtr context(xmlXPathNewContext(doc.get()));
+    if (!context) {
+        Verbose("SetJOVAccelNVM : FAILED TO GET XPATH CONTEXT\n");
+        return false;
+    }
+    const XPathObjectPtr result(xmlXPathEvalExpression(BAD_CAST kSensitivityXPath, context.get()));
+    const int count = SelectedNodeCount(result.get());
+    if (count < 1) {
+        Verbose("SetJOVAccelNVM : FAILED TO RESOLVE XPATH [%s]\n", kSensitivityXPath);
+        return false;
+    }
+    std::printf("xpath returned %d nodes\n", count);
+
+    xmlNode* value = result->nodesetval->nodeTab[0]->children;
+    if (!HoldsValue(value)) {
+        return false;
+    }
+    {
+        const XmlStringPtr previous(xmlNodeListGetString(doc.get(), value, 1));
+        Verbose("SetJOVAccelNVM : previous value %s\n",
+                previous ? reinterpret_cast<const char*>(previous.get()) : "");
+    }
+    xmlNodeSetContent(value, BAD_CAST levelText);
+    return ReplaceNvmDocument(doc.get());
+}
+
+}  // namespace
+
+bool SetJOVAccelNVM(int level) {
+    if (level < 0 || level > 3) {
+        Verbose("SetJOVAccelNVM : value out of range %d\n", level);
+        return false;
+    }
+    char levelText[16];
+    std::snprintf(levelText, sizeof levelText, "%d", level);
+
+    char previousDirectory[4096];
+    const bool cameFromKnownDirectory =
+        getcwd(previousDirectory, sizeof previousDirectory) != nullptr;
+    const char* nvmDirectory = PanelPath(kNvmDirectory);
+    if (chdir(nvmDirectory) != 0) {
+        Verbose("SetJOVAccelNVM : could not change to directory [%s]\n", nvmDirectory);
+        return false;
+    }
+    const bool result = UpdateSensitivity(levelText);
+    if (cameFromKnownDirectory && chdir(previousDirectory) != 0) {
+        // Nothing to undo: the files are already in their final state.
+    }
+    return result;
+}

@@ -1,0 +1,22 @@
+#include "nvm/SetRequest.h"
+
+#include "common/Diagnostics.h"
+#include "common/GlobalState.h"
+#include "nvm/NvmSensitivity.h"
+#include "settings/AccelLevel.h"
+
+bool PerformSetRequest(long level) {
+    Verbose("performing a set request[%ld]\n", level);
+    // The command line admits only 0 to 3; anything else must not index the
+    // table or reach a store.
+    if (level < 0 || level >= kThresholdCount || !SetAccelValue(level > 0, thresholds[level])) {
+        Verbose("SET ACCEL CONF FILE FAILED\n");
+        return false;
+    }
+    if (!SetJOVAccelNVM(static_cast<int>(level))) {
+        Verbose("SET JOV NVM FAILED\n");
+        return false;
+    }
+    Verbose("set successful\n");
+    return true;
+}

@@ -1,0 +1,132 @@
+#include "settings/DurableFile.h"
+
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+namespace {
+
+constexpr int kMaxLinkHops = 40;  // the kernel's own limit
+
+std::string DirectoryOf(const std::string& path) {
+    const std::string::size_type slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Follows symbolic links in the last component until it names something that
+// is not a link (or nothing yet).
+bool ResolveFinalLink(std::string& path) {
+    for (int hop = 0; hop < kMaxLinkHops; ++hop) {
+        struct stat info {};
+        if (lstat(path.c_str(), &info) != 0) {
+            return errno == ENOENT;
+        }
+        if (!S_ISLNK(info.st_mode)) {
+            return true;
+        }
+        char target[PATH_MAX];
+        const ssize_t length = readlink(path.c_str(), target, sizeof target);
+        if (length <= 0 || static_cast<size_t>(length) >= sizeof target) {
+            return false;
+        }
+        const std::string link(target, static_cast<size_t>(length));
+        path = link[0] == '/' ? link : DirectoryOf(path) + "/" + link;
+    }
+    return false;
+}
+
+bool WriteAll(int fd, const std::string& content) {
+    const char* data = content.data();
+    size_t left = content.size();
+    while (left > 0) {
+        const ssize_t written = write(fd, data, left);
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        data += written;
+        left -= static_cast<size_t>(written);
+    }
+    return true;
+}
+
+// Gives the new file the owner and permission bits of the one it replaces
+// (owner first: changing it may clear set-id bits).
+bool TakeOverOwnerAndMode(int fd, const struct stat& replaced) {
+    struct stat fresh {};
+    if (fstat(fd, &fresh) != 0) {
+        return false;
+    }
+    if ((fresh.st_uid != replaced.st_uid || fresh.st_gid != replaced.st_gid) &&
+        fchown(fd, replaced.st_uid, replaced.st_gid) != 0) {
+        return false;
+    }
+    return fchmod(fd, replaced.st_mode & 07777) == 0;
+}
+
+bool WriteTemporaryFile(const std::string& temp, const std::string& content,
+                        const struct stat* replaced) {
+    // A file left by an interrupted run is removed rather than reused.
+    if (unlink(temp.c_str()) != 0 && errno != ENOENT) {
+        return false;
+    }
+    const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                        replaced != nullptr ? 0600 : 0666);
+    if (fd < 0) {
+        return false;
+    }
+    bool ok = (replaced == nullptr || TakeOverOwnerAndMode(fd, *replaced)) &&
+              WriteAll(fd, content) && fsync(fd) == 0;
+    ok = close(fd) == 0 && ok;
+    return ok;
+}
+
+}  // namespace
+
+bool ReplaceFileDurably(const char* path, const std::string& content) {
+    std::string target(path);
+    if (!ResolveFinalLink(target)) {
+        return false;
+    }
+    struct stat replaced {};
+    const bool exists = stat(target.c_str(), &replaced) == 0;
+    if (!exists && errno != ENOENT) {
+        return false;
+    }
+    const std::string temp = target + ".tmp";
+    if (!WriteTemporaryFile(temp, content, exists ? &replaced : nullptr) ||
+        rename(temp.c_str(), target.c_str()) != 0) {
+        unlink(temp.c_str());
+        return false;
+    }
+    return FlushDirectory(DirectoryOf(target).c_str());
+}
+
+bool FlushFileToStorage(const char* path) {
+    const int fd = open(path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    const bool flushed = fsync(fd) == 0;
+    return close(fd) == 0 && flushed;
+}
+
+bool FlushDirectory(const char* directory) {
+    const int fd = open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    // EINVAL: a file system that cannot flush directories has nothing to flush.
+    const bool flushed = fsync(fd) == 0 || errno == EINVAL;
+    close(fd);
+    return flushed;
+}

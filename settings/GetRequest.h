@@ -1,0 +1,4 @@
+#pragma once
+
+// Reads the level from the settings file and prints it on standard output.
+bool PerformGetRequest();
