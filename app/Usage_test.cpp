@@ -1,0 +1,50 @@
+#include "app/Usage.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+
+#include "app/VersionInfo.h"
+
+namespace {
+
+// The compile date and time, as the compiler writes them ("Jun  7 2012 16:58:21").
+const char kStamp[] = R"(\((Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) [ 123]\d \d{4} )"
+                      R"([0-2]\d:[0-5]\d:[0-6]\d\) )";
+
+TEST(VersionInfo, FormatsVersionWithCompileStamp) {
+    const struct {
+        const char* version;
+        std::string text;
+    } cases[] = {
+        {nullptr, "00.80 "},
+        {"", " "},
+        {"1.2", "1.2 "},
+        {"0123456789012345678901234567890123456789", "0123456789012345678901234567890123456789 "},
+        {"0123456789012345678901234567890123456789XYZ",
+         "0123456789012345678901234567890123456789 "},
+    };
+    for (const auto& c : cases) {
+        const std::string text = CVersionInfo(c.version).GetVersionInfo();
+        EXPECT_EQ(text.substr(0, c.text.size()), c.text);
+        EXPECT_TRUE(std::regex_match(text.substr(c.text.size()), std::regex(kStamp))) << text;
+    }
+}
+
+TEST(Usage, IsExactlyTheHelpText) {
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    PrintUsage();
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(std::regex_replace(out, std::regex(kStamp), "(STAMP) "),
+              "\ndolvin : get/set Corvel UI panel accelerometer parameter\n"
+              "Version : 00.80 (STAMP) \n\n"
+              "dolvin --get|--set [--v] (PARAM)\n"
+              "  --v : verbose output on stderr\n"
+              "  0 <= PARAM <= 3\n\n"
+              "Ex:\n\tdolvin --get\n\tdolvin --set 3\n\tdolvin --get --v\n\n");
+}
+
+}  // namespace

@@ -1,0 +1,48 @@
+#pragma once
+
+// A throw-away panel file tree and a way to run the real program over it.
+
+#include <string>
+#include <vector>
+
+struct RunResult {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+inline constexpr char kHealthyThresholds[] = "0.0 0.5 0.25 0.125";
+inline constexpr char kHealthySettings[] = "true true true true 0.5 \n";
+std::string PanelConfigXml(const std::string& levels);
+std::string NvmXml(const std::string& sensitivityElement);
+
+class PanelTree {
+  public:
+    // A healthy panel: thresholds 0 0.5 0.25 0.125, level 1 in both stores.
+    PanelTree();
+    ~PanelTree();
+    PanelTree(const PanelTree&) = delete;
+    PanelTree& operator=(const PanelTree&) = delete;
+
+    std::string PanelConfig() const { return root_ + "/uish/panel_config.xml"; }
+    std::string Settings() const { return root_ + "/usr/ui/uish/etc/accel.conf"; }
+    std::string NvmDir() const { return root_ + "/usr/ui/qel/nvm/defaults/Default"; }
+    std::string Nvm(const std::string& name = "NVM.xml") const { return NvmDir() + "/" + name; }
+    const std::string& Root() const { return root_; }
+
+    // Runs dolvin-sandbox over this tree, from directory cwd (the tree's root
+    // when empty), behind the given command prefix (strace, valgrind...).
+    RunResult Run(const std::vector<std::string>& args, const std::string& cwd = "",
+                  const std::vector<std::string>& prefix = {}) const;
+
+    // A snapshot of every file below the root, path and content.
+    std::string Snapshot() const;
+
+  private:
+    std::string base_;
+    std::string root_;
+};
+
+void WriteFile(const std::string& path, const std::string& content);
+std::string ReadFile(const std::string& path);
+bool Exists(const std::string& path);
