@@ -30,7 +30,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(ENV{PKG_CONFIG_LIBDIR} "${DOLVIN_PANEL_SYSROOT}/lib/pkgconfig")
 set(ENV{PKG_CONFIG_PATH} "")
 
-# Target programs (tests, test discovery) run under user-mode emulation; -L
-# lets it find the target's dynamic loader and shared libraries.
+# Target programs (tests, test discovery) run under user-mode emulation of an
+# e500 core: e500mc, the e500 with the classic floating-point unit that code
+# for Debian's powerpc ABI needs. -L lets it find the target's dynamic loader
+# and shared libraries.
 find_program(DOLVIN_QEMU_PPC qemu-ppc REQUIRED)
-set(CMAKE_CROSSCOMPILING_EMULATOR "${DOLVIN_QEMU_PPC};-L;${DOLVIN_PANEL_RUNTIME}")
+set(CMAKE_CROSSCOMPILING_EMULATOR "${DOLVIN_QEMU_PPC};-cpu;e500mc;-L;${DOLVIN_PANEL_RUNTIME}")
