@@ -56,6 +56,7 @@ const CmdLineCase kCases[] = {
     {{"--set", "0x"}, false, -1, ""},
     {{"--set", "-1"}, false, -1, ""},
     {{"--set", "4"}, false, -1, ""},
+    {{"--set", "4294967298"}, false, -1, ""},  // 2^32 + 2 must not wrap to 2, whatever long is
     {{"--set", "99999999999999999999999"}, false, -1, ""},
     {{"--set", ""}, false, -1, ""},  // an unset variable must not mean level 0
     {{"--v", "--set", ""}, false, -1, "found a --set arguement\nINVALID ARGUMENT OR PARAMETERS\n"},

@@ -65,6 +65,12 @@ PanelTree::~PanelTree() {
 RunResult PanelTree::Run(const std::vector<std::string>& args, const std::string& cwd,
                          const std::vector<std::string>& prefix) const {
     std::vector<std::string> command = prefix;
+    // A cross-built program runs under its emulator, right behind the prefix,
+    // so that a tracer sees the emulator make the program's system calls.
+    std::istringstream emulator(DOLVIN_SANDBOX_EMULATOR);
+    for (std::string word; emulator >> word;) {
+        command.push_back(word);
+    }
     command.push_back(DOLVIN_SANDBOX_EXE);
     command.insert(command.end(), args.begin(), args.end());
     std::vector<char*> argv;
