@@ -9,7 +9,9 @@
 #include <cstring>
 #include <filesystem>
 #include <limits>
+#include <locale>
 #include <random>
+#include <sstream>
 #include <string>
 
 #include "tests/PanelTree.h"
@@ -69,6 +71,41 @@ TEST_P(ReadTest, AcceptsWhatTheStreamAccepts) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, ReadTest, testing::ValuesIn(kReadCases));
+
+// The reader does without iostreams but must accept exactly what stream
+// extraction in the classic locale accepts: random lines of near-miss fields.
+TEST(ReadSettings, ReadsWhatStreamExtractionReads) {
+    const char* switches[] = {"true", "false", "truefalse", "tru", "fals", "True", "1", ""};
+    const char* blanks[] = {" ", "", "\t\n ", "\v\f\r"};
+    const std::string numberChars = "0123456789012.eE+-x ";
+    std::mt19937 random(20261206);
+    auto pick = [&random](auto& list) { return list[random() % std::size(list)]; };
+    PanelTree tree;
+    for (int round = 0; round < 1000; ++round) {
+        std::string line = pick(blanks);
+        for (int field = 0; field < 4; ++field) {
+            line += std::string(round % 2 ? pick(switches) : "false") + pick(blanks);
+        }
+        for (unsigned length = random() % 8; length > 0; --length) {
+            line += numberChars[random() % numberChars.size()];
+        }
+        std::istringstream stream(line);
+        stream.imbue(std::locale::classic());
+        bool expected[4] = {};
+        float sensitivity = 0.0F;
+        stream >> std::boolalpha >> expected[0] >> expected[1] >> expected[2] >> expected[3] >>
+            sensitivity;
+        WriteFile(tree.Settings(), line);
+        CCorvelAccelSettings record;
+        ASSERT_EQ(record.LoadSettingsFromFile(tree.Settings().c_str()), !stream.fail()) << line;
+        if (record.bLoaded) {
+            const bool read[4] = {record.bEnabled, record.bSwitch2, record.bSwitch3,
+                                  record.bSwitch4};
+            EXPECT_TRUE(std::equal(read, read + 4, expected)) << line;
+            EXPECT_EQ(record.fSensitivity, sensitivity) << line;
+        }
+    }
+}
 
 TEST(ReadSettings, MissingFileLeavesLoadedFlag) {
     CCorvelAccelSettings record;
