@@ -31,12 +31,15 @@ bool CannotLink(int error) {
 }
 
 // "NVM.xml.bak" becomes the current "NVM.xml" file. A hard link keeps the
-// live name in place; where the file system has none, a rename does it.
-bool KeepBackup() {
+// live name in place; where the file system has none, a rename does it and
+// movedAway says so.
+bool KeepBackup(bool& movedAway) {
+    movedAway = false;
     if (link(kNvmFile, kNvmBackupFile) == 0) {
         return true;
     }
-    return CannotLink(errno) && rename(kNvmFile, kNvmBackupFile) == 0;
+    movedAway = CannotLink(errno) && rename(kNvmFile, kNvmBackupFile) == 0;
+    return movedAway;
 }
 
 }  // namespace
@@ -52,11 +55,17 @@ bool ReplaceNvmDocument(xmlDoc* doc) {
         Verbose("SetJOVAccelNVM : could not unlink NVM.xml.bak\n");
         return false;
     }
-    if (!KeepBackup()) {
+    bool movedAway = false;
+    if (!KeepBackup(movedAway)) {
         Verbose("SetJOVAccelNVM : could not move NVM.xml to NVM.xml.bak\n");
         return false;
     }
     if (rename(kNvmNewFile, kNvmFile) != 0) {
+        if (movedAway) {
+            // The live document was moved away: bring it back rather than
+            // leave the panel without one.
+            static_cast<void>(rename(kNvmBackupFile, kNvmFile));
+        }
         Verbose("SetJOVAccelNVM : could not move newNVM.xml to NVM.xml\n");
         return false;
     }
