@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "common/Diagnostics.h"
+#include "common/EntityExpansion.h"
 #include "common/PanelPaths.h"
 #include "common/XmlHandles.h"
 #include "nvm/NvmFileRotation.h"
@@ -48,7 +49,11 @@ bool UpdateSensitivity(const char* levelText) {
         return false;
     }
     {
-        const XmlStringPtr previous(xmlNodeListGetString(doc.get(), value, 1));
+        // The value and its following siblings, entity references substituted;
+        // only the value's own text where that would grow without bound.
+        const XmlStringPtr previous(SubstitutedTextStaysSmall(value)
+                                        ? xmlNodeListGetString(doc.get(), value, 1)
+                                        : xmlNodeGetContent(value));
         Verbose("SetJOVAccelNVM : previous value %s\n",
                 previous ? reinterpret_cast<const char*>(previous.get()) : "");
     }

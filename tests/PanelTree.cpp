@@ -60,6 +60,12 @@ PanelTree::~PanelTree() {
 RunResult PanelTree::Run(const std::vector<std::string>& args, const std::string& cwd,
                          const std::vector<std::string>& prefix) const {
     std::vector<std::string> command = prefix;
+    // A checker that every run goes through, e.g. DOLVIN_TEST_WRAPPER="valgrind -q".
+    std::istringstream wrapper(
+        std::getenv("DOLVIN_TEST_WRAPPER") != nullptr ? std::getenv("DOLVIN_TEST_WRAPPER") : "");
+    for (std::string word; wrapper >> word;) {
+        command.push_back(word);
+    }
     command.push_back(DOLVIN_SANDBOX_EXE);
     command.insert(command.end(), args.begin(), args.end());
     std::vector<char*> argv;

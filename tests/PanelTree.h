@@ -31,7 +31,8 @@ class PanelTree {
     const std::string& Root() const { return root_; }
 
     // Runs dolvin-sandbox over this tree, from directory cwd (the tree's root
-    // when empty), behind the given command prefix (strace, valgrind...).
+    // when empty), behind the given command prefix (strace, valgrind...) and
+    // then the words of $DOLVIN_TEST_WRAPPER, if set.
     RunResult Run(const std::vector<std::string>& args, const std::string& cwd = "",
                   const std::vector<std::string>& prefix = {}) const;
 
