@@ -126,16 +126,18 @@ class FaultLoop {
         ASSERT_EQ(after_.settings, kNewSettings);
         ASSERT_NE(after_.nvm.find("<sensitivity>3</sensitivity>"), std::string::npos);
 
-        const std::vector<Syscall> calls = ReadTrace(trace);
+        const std::vector<Syscall> calls = ReadTrace(trace, tree.Root());
+        const std::string base = tree.Root().substr(0, tree.Root().rfind('/'));  // with stdout
         std::set<std::string> dirty;  // written or flushed since opened
         bool inTree = false;
         for (size_t index = 0; index + 1 < calls.size(); ++index) {
             const Syscall& call = calls[index];
-            inTree = inTree || call.args.find(tree.Root()) != std::string::npos;
+            inTree = inTree || call.Below(tree.Root());
             const Kind* kind = KindOf(call.name);
             const std::string fd = call.FdPath();
-            bool step =
-                kind != nullptr && variant_.alwaysFails.find(call.name) == std::string::npos;
+            // The program's own calls only, not those of a sanitizer or checker.
+            bool step = kind != nullptr && call.Below(base) &&
+                        variant_.alwaysFails.find(call.name) == std::string::npos;
             if (kind == &kKinds[0]) {
                 step = step &&
                        (call.args.find("O_CREAT") != std::string::npos || call.name == "creat");
@@ -171,15 +173,14 @@ class FaultLoop {
             EXPECT_FALSE(Exists(tree.Settings() + ".tmp")) << what;
         }
         if (run.status == 0) {
-            EXPECT_EQ(settings, after_.settings) << what;
-            EXPECT_EQ(nvm, after_.nvm) << what;
+            EXPECT_TRUE(settings == after_.settings && nvm == after_.nvm) << what;
         }
         // Whatever the run left, the next set completes it.
         const RunResult again = tree.Run({"--set", kLevel}, "", Strace("/dev/null"));
         ++runs_;
         EXPECT_EQ(again.status, 0) << what << again.err;
-        EXPECT_EQ(ReadFile(tree.Settings()), after_.settings) << what;
-        EXPECT_EQ(ReadFile(tree.Nvm()), after_.nvm) << what;
+        EXPECT_TRUE(ReadFile(tree.Settings()) == after_.settings) << what;
+        EXPECT_TRUE(ReadFile(tree.Nvm()) == after_.nvm) << what;
         EXPECT_FALSE(Exists(tree.Settings() + ".tmp")) << what;
         EXPECT_FALSE(Exists(tree.Nvm("newNVM.xml"))) << what;
         EXPECT_TRUE(Exists(tree.Nvm("NVM.xml.bak"))) << what;
@@ -190,8 +191,11 @@ class FaultLoop {
             if (step.kind == nullptr) {
                 continue;
             }
+            // Under a checker, every failure path once is enough.
             std::vector<std::string> errors = step.kind->errors;
-            if (LongTests()) {
+            if (Wrapped()) {
+                errors.resize(1);
+            } else if (LongTests()) {
                 errors.insert(errors.end(), step.kind->moreErrors.begin(),
                               step.kind->moreErrors.end());
             }
@@ -268,6 +272,9 @@ TEST(FaultInjection, EveryStepFailsInTurnWithoutHardLinks) {
 }
 
 TEST(FaultInjection, KilledAtEveryStep) {
+    if (Wrapped()) {
+        GTEST_SKIP() << "a killed run has no memory errors to report";
+    }
     FaultLoop loop(kEveryday, Pages());
     loop.Discover(LongTests());
     loop.Crash();

@@ -38,6 +38,11 @@ bool Exists(const std::string& path) {
     return fs::exists(fs::symlink_status(path, ignored));
 }
 
+bool Wrapped() {
+    const char* wrapper = std::getenv("DOLVIN_TEST_WRAPPER");
+    return wrapper != nullptr && wrapper[0] != '\0';
+}
+
 PanelTree::PanelTree() {
     const char* tmp = std::getenv("TMPDIR");
     std::string pattern = std::string(tmp != nullptr ? tmp : "/tmp") + "/dolvin-test-XXXXXX";
@@ -61,8 +66,7 @@ RunResult PanelTree::Run(const std::vector<std::string>& args, const std::string
                          const std::vector<std::string>& prefix) const {
     std::vector<std::string> command = prefix;
     // A checker that every run goes through, e.g. DOLVIN_TEST_WRAPPER="valgrind -q".
-    std::istringstream wrapper(
-        std::getenv("DOLVIN_TEST_WRAPPER") != nullptr ? std::getenv("DOLVIN_TEST_WRAPPER") : "");
+    std::istringstream wrapper(Wrapped() ? std::getenv("DOLVIN_TEST_WRAPPER") : "");
     for (std::string word; wrapper >> word;) {
         command.push_back(word);
     }
@@ -76,11 +80,18 @@ RunResult PanelTree::Run(const std::vector<std::string>& args, const std::string
     const std::string out = base_ + "/stdout";
     const std::string err = base_ + "/stderr";
 
+    // LeakSanitizer cannot work under a tracer; untraced runs check for leaks.
+    const bool traced = std::find(prefix.begin(), prefix.end(), "strace") != prefix.end();
+    const char* sanitizerOptions = std::getenv("ASAN_OPTIONS");
+    const std::string untracedLeaks =
+        std::string(sanitizerOptions != nullptr ? sanitizerOptions : "") + ":detect_leaks=0";
+
     const pid_t child = fork();
     if (child == 0) {
         if (!freopen(out.c_str(), "w", stdout) || !freopen(err.c_str(), "w", stderr) ||
             chdir(cwd.empty() ? root_.c_str() : cwd.c_str()) != 0 ||
-            setenv("DOLVIN_SANDBOX_ROOT", root_.c_str(), 1) != 0) {
+            setenv("DOLVIN_SANDBOX_ROOT", root_.c_str(), 1) != 0 ||
+            (traced && setenv("ASAN_OPTIONS", untracedLeaks.c_str(), 1) != 0)) {
             _exit(126);
         }
         execvp(argv[0], argv.data());

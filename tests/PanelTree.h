@@ -44,6 +44,10 @@ class PanelTree {
     std::string root_;
 };
 
+// True when every run goes through $DOLVIN_TEST_WRAPPER (a checker such as
+// valgrind, whose own system calls then show in traces too).
+bool Wrapped();
+
 void WriteFile(const std::string& path, const std::string& content);
 std::string ReadFile(const std::string& path);
 bool Exists(const std::string& path);

@@ -47,7 +47,27 @@ std::vector<std::string> StraceInto(const std::string& traceFile,
     return prefix;
 }
 
-std::vector<Syscall> ReadTrace(const std::string& traceFile) {
+std::string Syscall::Path(int index) const {
+    const std::string path = Quoted(index);
+    if (path.empty() || path[0] == '/') {
+        return path;
+    }
+    return path == "." ? cwd : cwd + "/" + path;
+}
+
+bool Syscall::Below(const std::string& directory) const {
+    // A quoted first argument is a path (not written data) in calls on names.
+    const bool onNames = args.rfind('"', 0) == 0 || args.rfind("AT_FDCWD", 0) == 0;
+    for (const std::string& path :
+         {onNames ? Path(0) : "", onNames ? Path(1) : "", FdPath(), ResultPath()}) {
+        if (path.rfind(directory + "/", 0) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::vector<Syscall> ReadTrace(const std::string& traceFile, const std::string& cwd) {
     std::vector<Syscall> calls;
     std::map<std::string, int> seen;
     std::ifstream in(traceFile);
@@ -67,6 +87,10 @@ std::vector<Syscall> ReadTrace(const std::string& traceFile) {
         call.nth = ++seen[call.name];
         call.args = line.substr(paren + 1, close - paren - 1);
         call.result = line.substr(equals + 3);
+        call.cwd = calls.empty() ? cwd : calls.back().cwd;
+        if (call.name == "chdir" && !call.Failed()) {
+            call.cwd = call.Path();
+        }
         calls.push_back(call);
     }
     return calls;
