@@ -10,7 +10,7 @@
 
 void Require(bool holds, const char* property) {
     if (!holds) {
-        std::fprintf(stderr, "property violated: %s\n", property);
+        static_cast<void>(std::fprintf(stderr, "property violated: %s\n", property));
         std::abort();
     }
 }
@@ -26,7 +26,8 @@ const std::string& ScratchDirectory() {
 }
 
 namespace {
-void IgnoreXmlReport(void* /*context*/, const char* /*format*/, ...) {}
+// The library's report callback is printf-style.
+void IgnoreXmlReport(void* /*context*/, const char* /*format*/, ...) {}  // NOLINT(cert-dcl50-cpp)
 }  // namespace
 
 void QuietXmlLibrary() {
@@ -41,5 +42,5 @@ void WriteBytes(const std::string& path, const uint8_t* data, size_t size) {
 
 std::string ReadBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    return {std::istreambuf_iterator<char>(in), {}};
 }

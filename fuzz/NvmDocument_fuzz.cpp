@@ -19,9 +19,9 @@ namespace {
 
 const std::string& NvmDirectory() {
     static const std::string directory = [] {
-        const std::string root = ScratchDirectory();
+        const std::string& root = ScratchDirectory();
         setenv("DOLVIN_SANDBOX_ROOT", root.c_str(), 1);
-        const std::string nvm = root + "/usr/ui/qel/nvm/defaults/Default";
+        std::string nvm = root + "/usr/ui/qel/nvm/defaults/Default";
         std::filesystem::create_directories(nvm);
         return nvm;
     }();
@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     QuietXmlLibrary();
-    const std::string directory = NvmDirectory();
+    const std::string& directory = NvmDirectory();
     for (const char* name : {"NVM.xml.bak", "NVM.xml.ori", "newNVM.xml"}) {
         unlink((directory + "/" + name).c_str());
     }

@@ -2,8 +2,9 @@
 // byte is odd is the text of the levels attribute in a healthy document;
 // otherwise it is the whole document. The table changes all at once or not
 // at all.
+#include <algorithm>
 #include <cstdint>
-#include <cstring>
+#include <iterator>
 #include <string>
 
 #include "common/GlobalState.h"
@@ -23,9 +24,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         WriteBytes(path, data, size);
     }
     const float sentinel[kThresholdCount] = {-1.0F, -2.0F, -3.0F, -4.0F};
-    std::memcpy(thresholds, sentinel, sizeof thresholds);
+    std::copy(std::begin(sentinel), std::end(sentinel), thresholds);
     if (!GetJOVAccelMapping(path.c_str())) {
-        Require(std::memcmp(thresholds, sentinel, sizeof thresholds) == 0,
+        Require(std::equal(std::begin(sentinel), std::end(sentinel), thresholds),
                 "a failed load leaves the table as it was");
     }
     return 0;

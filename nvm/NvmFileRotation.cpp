@@ -27,6 +27,8 @@ bool SaveNewDocument(xmlDoc* doc) {
 }
 
 bool CannotLink(int error) {
+    // ENOTSUP and EOPNOTSUPP are one value on Linux, not on every system.
+    // NOLINTNEXTLINE(misc-redundant-expression)
     return error == EPERM || error == ENOTSUP || error == EOPNOTSUPP;
 }
 

@@ -69,7 +69,7 @@ bool SetJOVAccelNVM(int level) {
         return false;
     }
     char levelText[16];
-    std::snprintf(levelText, sizeof levelText, "%d", level);
+    static_cast<void>(std::snprintf(levelText, sizeof levelText, "%d", level));
 
     char previousDirectory[4096];
     const bool cameFromKnownDirectory =

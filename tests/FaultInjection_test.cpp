@@ -95,7 +95,7 @@ class FaultLoop {
   public:
     FaultLoop(const Variant& variant, int pages) : variant_(variant), nvm_(PanelNvm(pages)) {}
 
-    void Lay(PanelTree& tree) const {
+    void Lay(const PanelTree& tree) const {
         WriteFile(tree.Nvm(), nvm_);
         if (variant_.backup) {
             WriteFile(tree.Nvm("NVM.xml.bak"), "the backup before\n");

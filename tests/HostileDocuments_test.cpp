@@ -75,7 +75,7 @@ std::string Nested(size_t depth) {
 }
 
 std::string Garbage() {
-    std::mt19937 random(5);
+    std::mt19937 random(5);  // NOLINT(cert-msc32-c,cert-msc51-cpp): reproducible
     std::string bytes(64 << 10, '\0');
     for (char& byte : bytes) {
         byte = static_cast<char>(random());
@@ -84,12 +84,12 @@ std::string Garbage() {
 }
 
 const std::string kLevels = "0.0 0.5 0.25 0.125";
-const std::string kExternal = "<!DOCTYPE X [<!ENTITY x SYSTEM \"ROOT/secret\">]>";
-const std::string kExternalDtd = "<!DOCTYPE X SYSTEM \"ROOT/evil.dtd\">";
-const std::string kNetworkDtd = "<!DOCTYPE X SYSTEM \"http://127.0.0.1:9/evil.dtd\">";
-const std::string kParameter = "<!DOCTYPE X [<!ENTITY % p SYSTEM \"ROOT/evil.dtd\"> %p;]>";
+const std::string kExternal = R"(<!DOCTYPE X [<!ENTITY x SYSTEM "ROOT/secret">]>)";
+const std::string kExternalDtd = R"(<!DOCTYPE X SYSTEM "ROOT/evil.dtd">)";
+const std::string kNetworkDtd = R"(<!DOCTYPE X SYSTEM "http://127.0.0.1:9/evil.dtd">)";
+const std::string kParameter = R"(<!DOCTYPE X [<!ENTITY % p SYSTEM "ROOT/evil.dtd"> %p;]>)";
 const std::string kXInclude =
-    "<xi:include xmlns:xi=\"http://www.w3.org/2001/XInclude\" href=\"ROOT/secret\"/>";
+    R"(<xi:include xmlns:xi="http://www.w3.org/2001/XInclude" href="ROOT/secret"/>)";
 
 struct HostileCase {
     const char* name;
@@ -101,7 +101,7 @@ struct HostileCase {
 
 const HostileCase kCases[] = {
     {"panel_external_dtd_default", kPanel,
-     Text("<!DOCTYPE panelConfig SYSTEM \"ROOT/evil.dtd\"><panelConfig><panelHardware>"
+     Text(R"(<!DOCTYPE panelConfig SYSTEM "ROOT/evil.dtd"><panelConfig><panelHardware>)"
           "<accelCtlr/></panelHardware></panelConfig>"),
      nullptr, kPanelFailed},
     {"panel_external_entity", kPanel, Text(Panel(kExternal, kLevels, "<n>&x;</n>")), nullptr,
@@ -118,7 +118,7 @@ const HostileCase kCases[] = {
     {"panel_huge_attribute", kPanel, [] { return Panel("", kLevels + Repeat(" ", kHuge)); },
      nullptr, kPanelFailed},
     {"panel_huge_file", kPanel,
-     [] { return Panel("", kLevels, Repeat("<display w=\"800\" h=\"480\"/>", kHuge / 28)); },
+     [] { return Panel("", kLevels, Repeat(R"(<display w="800" h="480"/>)", kHuge / 28)); },
      nullptr, nullptr},
     {"panel_huge_number", kPanel, Text(Panel("", "0 1e999999 0.25 0.125")), nullptr, nullptr},
     {"panel_long_number", kPanel, Text(Panel("", "0 0.5 0.25" + Repeat("0", 100000) + " 0.1")),
@@ -278,13 +278,12 @@ TEST(HostileEnvironment, CatalogNeverReplacesMissingDocument) {
         const std::string elsewhere = tree.Root() + "/elsewhere.xml";
         WriteFile(elsewhere, doc == kPanel ? Panel("", "0 9 8 7") : Nvm("", "1"));
         const std::string missing = PathOf(tree, doc);
+        const std::string catalog =
+            R"(<catalog xmlns="urn:oasis:names:tc:entity:xmlns:xml:catalog">)"
+            R"(<system systemId="MISSING" uri="file://ELSEWHERE"/>)"
+            R"(<system systemId="NVM.xml" uri="file://ELSEWHERE"/></catalog>)";
         WriteFile(tree.Root() + "/catalog.xml",
-                  "<catalog xmlns=\"urn:oasis:names:tc:entity:xmlns:xml:catalog\">"
-                  "<system systemId=\"" +
-                      missing + "\" uri=\"file://" + elsewhere +
-                      "\"/>"
-                      "<system systemId=\"NVM.xml\" uri=\"file://" +
-                      elsewhere + "\"/></catalog>");
+                  Replaced(Replaced(catalog, "MISSING", missing), "ELSEWHERE", elsewhere));
         fs::remove(missing);
         setenv("XML_CATALOG_FILES", (tree.Root() + "/catalog.xml").c_str(), 1);
         const std::string trace = tree.Root() + "/../trace";

@@ -66,7 +66,8 @@ RunResult PanelTree::Run(const std::vector<std::string>& args, const std::string
                          const std::vector<std::string>& prefix) const {
     std::vector<std::string> command = prefix;
     // A checker that every run goes through, e.g. DOLVIN_TEST_WRAPPER="valgrind -q".
-    std::istringstream wrapper(Wrapped() ? std::getenv("DOLVIN_TEST_WRAPPER") : "");
+    const char* checker = std::getenv("DOLVIN_TEST_WRAPPER");
+    std::istringstream wrapper(checker != nullptr ? checker : "");
     for (std::string word; wrapper >> word;) {
         command.push_back(word);
     }

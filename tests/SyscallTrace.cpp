@@ -48,7 +48,7 @@ std::vector<std::string> StraceInto(const std::string& traceFile,
 }
 
 std::string Syscall::Path(int index) const {
-    const std::string path = Quoted(index);
+    std::string path = Quoted(index);
     if (path.empty() || path[0] == '/') {
         return path;
     }
