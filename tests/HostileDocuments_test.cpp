@@ -270,6 +270,27 @@ TEST_P(HostileTest, FailsCleanlyOrWorks) {
     }
 }
 
+// Hostile command lines are refused with the usage text, touching no store.
+TEST(HostileCommandLine, RefusedWithUsage) {
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {"--set", "99999999999999999999"},
+        {"--set", "-0x1"},
+        {"--v", "--set", std::string(100000, '1')},  // an argument may not be longer
+        {"--get", "--set", "1"},
+        {"--set", "1", "2", "3", "4"},
+        {"--set", " \t\n"},
+    };
+    for (const auto& args : cases) {
+        PanelTree tree;
+        const std::string before = Stores(tree);
+        const RunResult run = tree.Run(args);
+        EXPECT_EQ(run.status, 1) << args.size();
+        EXPECT_EQ(run.out.rfind("\ndolvin : ", 0), 0U) << args.size();
+        EXPECT_EQ(Stores(tree), before);
+    }
+}
+
 // The system's XML catalogs, or one named by the environment, never put
 // another document in place of a missing one.
 TEST(HostileEnvironment, CatalogNeverReplacesMissingDocument) {
