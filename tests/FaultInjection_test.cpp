@@ -207,14 +207,22 @@ class FaultLoop {
         Report("errors injected");
     }
 
+    // Killed at entry to a call, before it takes effect; killed at entry to
+    // the next call, after it took effect.
     void Crash() {
+        std::set<std::string> done;  // after one call is before the next
         for (const Step& step : steps_) {
-            Check(Spec(step.call, "signal=SIGKILL"), true, "killed before " + Name(step.call));
-            ++crashes_;
             if (step.kind != nullptr) {
                 ++injectedCalls_[step.kind->names[0]];
-                Check(Spec(step.next, "signal=SIGKILL"), true, "killed after " + Name(step.call));
-                ++crashes_;
+            }
+            const std::pair<const Syscall*, std::string> points[] = {{&step.call, "killed before "},
+                                                                     {&step.next, "killed after "}};
+            for (const auto& [call, when] : points) {
+                if ((step.kind != nullptr || call == &step.call) &&
+                    done.insert(Spec(*call, "signal=SIGKILL")).second) {
+                    Check(Spec(*call, "signal=SIGKILL"), true, when + Name(step.call));
+                    ++crashes_;
+                }
             }
         }
         Report("crashes");
