@@ -12,12 +12,14 @@
 
 namespace {
 
-// Writes "newNVM.xml" and flushes it to storage; removes what was written
+// Writes "newNVM.xml", never through a link left at the name, and flushes it
+// to storage; removes what was written
 // when that did not complete. The library can report a byte count after a
 // write failed part-way, so its error record decides as well.
 bool SaveNewDocument(xmlDoc* doc) {
     xmlResetLastError();
-    const int written = xmlSaveFileEnc(kNvmNewFile, doc, kNvmEncoding);
+    const int written =
+        DetachName(kNvmNewFile) ? xmlSaveFileEnc(kNvmNewFile, doc, kNvmEncoding) : -1;
     const bool complete =
         written > 0 && xmlGetLastError() == nullptr && FlushFileToStorage(kNvmNewFile);
     if (!complete) {

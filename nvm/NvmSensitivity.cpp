@@ -10,6 +10,7 @@
 #include "common/XmlHandles.h"
 #include "nvm/NvmFileRotation.h"
 #include "nvm/NvmFiles.h"
+#include "settings/DurableFile.h"
 
 namespace {
 
@@ -29,7 +30,10 @@ bool UpdateSensitivity(const char* levelText) {
         return false;
     }
     // A record of the document as loaded; losing it does not stop the update.
-    xmlSaveFileEnc(kNvmOriginalCopy, doc.get(), kNvmEncoding);
+    // A link at the name is never written through.
+    if (DetachName(kNvmOriginalCopy)) {
+        xmlSaveFileEnc(kNvmOriginalCopy, doc.get(), kNvmEncoding);
+    }
 
     const XPathContextPtr context(xmlXPathNewContext(doc.get()));
     if (!context) {

@@ -111,6 +111,17 @@ bool ReplaceFileDurably(const char* path, const std::string& content) {
     return FlushDirectory(DirectoryOf(target).c_str());
 }
 
+bool DetachName(const char* path) {
+    struct stat info {};
+    if (lstat(path, &info) != 0) {
+        return errno == ENOENT;
+    }
+    if (S_ISLNK(info.st_mode) || (S_ISREG(info.st_mode) && info.st_nlink > 1)) {
+        return unlink(path) == 0;
+    }
+    return true;
+}
+
 bool FlushFileToStorage(const char* path) {
     const int fd = open(path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {

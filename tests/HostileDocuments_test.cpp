@@ -291,6 +291,28 @@ TEST(HostileCommandLine, RefusedWithUsage) {
     }
 }
 
+// A symbolic or hard link left at a name that a set writes through the XML
+// library never makes it write the file the link points to.
+TEST(HostileCompanions, LinksAreNeverWrittenThrough) {
+    for (const bool symbolic : {true, false}) {
+        PanelTree tree;
+        const std::string precious = tree.Root() + "/precious";
+        WriteFile(precious, "precious\n");
+        for (const char* name : {"newNVM.xml", "NVM.xml.ori"}) {
+            if (symbolic) {
+                fs::create_symlink(precious, tree.Nvm(name));
+            } else {
+                fs::create_hard_link(precious, tree.Nvm(name));
+            }
+        }
+        const std::string nvm = ReadFile(tree.Nvm());
+        EXPECT_EQ(tree.Run({"--set", "2"}).status, 0);
+        EXPECT_EQ(ReadFile(precious), "precious\n");
+        EXPECT_EQ(ReadFile(tree.Nvm("NVM.xml.ori")), nvm);
+        EXPECT_NE(ReadFile(tree.Nvm()).find("<sensitivity>2<"), std::string::npos);
+    }
+}
+
 // The system's XML catalogs, or one named by the environment, never put
 // another document in place of a missing one.
 TEST(HostileEnvironment, CatalogNeverReplacesMissingDocument) {
