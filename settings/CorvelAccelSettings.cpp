@@ -8,6 +8,7 @@
 #include <sstream>
 #include <string>
 
+#include "common/FileKind.h"
 #include "settings/DurableFile.h"
 
 namespace {
@@ -28,7 +29,9 @@ std::string FormatSensitivity(float value) {
 }  // namespace
 
 bool CCorvelAccelSettings::LoadSettingsFromFile(const char* path) {
-    if (path == nullptr) {
+    // A pipe or device in place of the file counts as a file that cannot be
+    // opened: reading it could wait forever.
+    if (path == nullptr || IsPipeOrDevice(path)) {
         return false;
     }
     try {

@@ -3,6 +3,7 @@
 // gives the correct result, within bounded time and memory, and opens no file
 // beyond the panel's own.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <filesystem>
@@ -95,7 +96,7 @@ struct HostileCase {
     const char* name;
     Doc doc;
     Content content;      // what the document holds; nullptr with a special kind
-    const char* special;  // "dir" or "loop": a directory or a link to itself
+    const char* special;  // "dir", "loop" or "fifo": a directory, a link to itself, a FIFO
     const char* failure;  // the last line under --v; nullptr: the set works
 };
 
@@ -127,6 +128,7 @@ const HostileCase kCases[] = {
     {"panel_garbage", kPanel, Garbage, nullptr, kPanelFailed},
     {"panel_directory", kPanel, nullptr, "dir", kPanelFailed},
     {"panel_link_loop", kPanel, nullptr, "loop", kPanelFailed},
+    {"panel_fifo", kPanel, nullptr, "fifo", kPanelFailed},
 
     {"settings_huge_blank_prefix", kSettings,
      [] { return Repeat(" \n\t", kHuge / 3) + "true true true true 0.5 \n"; }, nullptr, nullptr},
@@ -143,6 +145,7 @@ const HostileCase kCases[] = {
     {"settings_garbage", kSettings, Garbage, nullptr, kSettingsFailed},
     {"settings_directory", kSettings, nullptr, "dir", kSettingsFailed},
     {"settings_link_loop", kSettings, nullptr, "loop", kSettingsFailed},
+    {"settings_fifo", kSettings, nullptr, "fifo", kSettingsFailed},
 
     {"nvm_external_entity", kNvm, Text(Nvm(kExternal, "1&x;")), nullptr, nullptr},
     {"nvm_external_dtd", kNvm, Text(Nvm(kExternalDtd, "1")), nullptr, nullptr},
@@ -161,6 +164,7 @@ const HostileCase kCases[] = {
     {"nvm_garbage", kNvm, Garbage, nullptr, kNvmFailed},
     {"nvm_directory", kNvm, nullptr, "dir", kNvmFailed},
     {"nvm_link_loop", kNvm, nullptr, "loop", kNvmFailed},
+    {"nvm_fifo", kNvm, nullptr, "fifo", kNvmFailed},
 };
 
 void PrintTo(const HostileCase& c, std::ostream* os) {
@@ -238,6 +242,8 @@ TEST_P(HostileTest, FailsCleanlyOrWorks) {
         WriteFile(path, Replaced(c.content(), "ROOT", tree.Root()));
     } else if (std::string(c.special) == "dir") {
         fs::create_directory(path);
+    } else if (std::string(c.special) == "fifo") {
+        ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
     } else {
         fs::create_symlink(fs::path(path).filename(), path);
     }
