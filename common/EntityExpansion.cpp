@@ -22,17 +22,17 @@ struct Budget {
 // NOLINTNEXTLINE(misc-no-recursion)
 void Count(const xmlNode* node, int depth, Budget& budget) {
     for (; node != nullptr && !budget.Spent(); node = node->next) {
-    ++budget.nodes;
-    if (node->type == XML_TEXT_NODE || node->type == XML_CDATA_SECTION_NODE) {
-        budget.bytes += static_cast<size_t>(xmlStrlen(node->content));
-    } else if (node->type == XML_ENTITY_REF_NODE) {
-        const xmlEntity* entity = xmlGetDocEntity(node->doc, node->name);
-        if (depth >= kMaxDepth) {
-            budget.nodes = kMaxNodes + 1;
-        } else if (entity != nullptr) {
-            Count(entity->children, depth + 1, budget);
+        ++budget.nodes;
+        if (node->type == XML_TEXT_NODE || node->type == XML_CDATA_SECTION_NODE) {
+            budget.bytes += static_cast<size_t>(xmlStrlen(node->content));
+        } else if (node->type == XML_ENTITY_REF_NODE) {
+            const xmlEntity* entity = xmlGetDocEntity(node->doc, node->name);
+            if (depth >= kMaxDepth) {
+                budget.nodes = kMaxNodes + 1;
+            } else if (entity != nullptr) {
+                Count(entity->children, depth + 1, budget);
+            }
         }
-    }
     }
 }
 

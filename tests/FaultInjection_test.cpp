@@ -38,6 +38,7 @@ const Kind kKinds[] = {
     {{"link", "linkat"}, {"ENOSPC", "EIO", "EROFS", "EACCES"}, {"EPERM", "EMLINK", "EDQUOT"}},
     {{"unlink", "unlinkat"}, {"EIO", "EROFS", "EACCES"}, {"EBUSY", "EPERM", "ENOSPC"}},
     {{"chdir", "fchdir"}, {"EIO", "EACCES"}, {"ENOENT", "ELOOP"}},
+    {{"fchmod", "fchown"}, {"EIO", "EROFS"}, {"EPERM"}},
 };
 
 const Kind* KindOf(const std::string& name) {
