@@ -13,9 +13,9 @@
 namespace {
 
 // Writes "newNVM.xml", never through a link left at the name, and flushes it
-// to storage; removes what was written
-// when that did not complete. The library can report a byte count after a
-// write failed part-way, so its error record decides as well.
+// to storage; removes what was written when that did not complete. The
+// library can report a byte count after a write failed part-way, so its error
+// record decides as well.
 bool SaveNewDocument(xmlDoc* doc) {
     xmlResetLastError();
     const int written =
