@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -15,6 +16,13 @@ void Require(bool holds, const char* property) {
     }
 }
 
+namespace {
+void RemoveScratchDirectory() {
+    std::error_code ignored;
+    std::filesystem::remove_all(ScratchDirectory(), ignored);
+}
+}  // namespace
+
 const std::string& ScratchDirectory() {
     static const std::string directory = [] {
         std::string pattern = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
@@ -22,6 +30,9 @@ const std::string& ScratchDirectory() {
         Require(mkdtemp(pattern.data()) != nullptr, "scratch directory made");
         return pattern;
     }();
+    // Registered once the name exists, so it runs before the name is destroyed.
+    static const int removal = std::atexit(RemoveScratchDirectory);
+    static_cast<void>(removal);
     return directory;
 }
 

@@ -11,7 +11,8 @@
 void Require(bool holds, const char* property);
 
 // A scratch directory for the files of one target, on a memory file system
-// where there is one (flushes cost nothing there). Made once per process.
+// where there is one (flushes cost nothing there). Made once per process and
+// removed at its exit.
 const std::string& ScratchDirectory();
 
 // Silences the XML library's reports about malformed input.
