@@ -11,7 +11,8 @@ const char* PanelPath(const char* fixedPath) {
     static std::map<std::string, std::string> resolved;
     const char* root = std::getenv("DOLVIN_SANDBOX_ROOT");
     if (root == nullptr || root[0] != '/') {
-        std::fputs("DOLVIN_SANDBOX_ROOT must name an absolute directory\n", stderr);
+        static_cast<void>(
+            std::fputs("DOLVIN_SANDBOX_ROOT must name an absolute directory\n", stderr));
         std::_Exit(2);
     }
     std::string& path = resolved[fixedPath];

@@ -12,12 +12,14 @@
 
 namespace {
 
-// Writes "newNVM.xml" and flushes it to storage; removes what was written
-// when that did not complete. The library can report a byte count after a
-// write failed part-way, so its error record decides as well.
+// Writes "newNVM.xml", never through a link left at the name, and flushes it
+// to storage; removes what was written when that did not complete. The
+// library can report a byte count after a write failed part-way, so its error
+// record decides as well.
 bool SaveNewDocument(xmlDoc* doc) {
     xmlResetLastError();
-    const int written = xmlSaveFileEnc(kNvmNewFile, doc, kNvmEncoding);
+    const int written =
+        DetachName(kNvmNewFile) ? xmlSaveFileEnc(kNvmNewFile, doc, kNvmEncoding) : -1;
     const bool complete =
         written > 0 && xmlGetLastError() == nullptr && FlushFileToStorage(kNvmNewFile);
     if (!complete) {
@@ -27,16 +29,21 @@ bool SaveNewDocument(xmlDoc* doc) {
 }
 
 bool CannotLink(int error) {
+    // ENOTSUP and EOPNOTSUPP are one value on Linux, not on every system.
+    // NOLINTNEXTLINE(misc-redundant-expression)
     return error == EPERM || error == ENOTSUP || error == EOPNOTSUPP;
 }
 
 // "NVM.xml.bak" becomes the current "NVM.xml" file. A hard link keeps the
-// live name in place; where the file system has none, a rename does it.
-bool KeepBackup() {
+// live name in place; where the file system has none, a rename does it and
+// movedAway says so.
+bool KeepBackup(bool& movedAway) {
+    movedAway = false;
     if (link(kNvmFile, kNvmBackupFile) == 0) {
         return true;
     }
-    return CannotLink(errno) && rename(kNvmFile, kNvmBackupFile) == 0;
+    movedAway = CannotLink(errno) && rename(kNvmFile, kNvmBackupFile) == 0;
+    return movedAway;
 }
 
 }  // namespace
@@ -52,11 +59,17 @@ bool ReplaceNvmDocument(xmlDoc* doc) {
         Verbose("SetJOVAccelNVM : could not unlink NVM.xml.bak\n");
         return false;
     }
-    if (!KeepBackup()) {
+    bool movedAway = false;
+    if (!KeepBackup(movedAway)) {
         Verbose("SetJOVAccelNVM : could not move NVM.xml to NVM.xml.bak\n");
         return false;
     }
     if (rename(kNvmNewFile, kNvmFile) != 0) {
+        if (movedAway) {
+            // The live document was moved away: bring it back rather than
+            // leave the panel without one.
+            static_cast<void>(rename(kNvmBackupFile, kNvmFile));
+        }
         Verbose("SetJOVAccelNVM : could not move newNVM.xml to NVM.xml\n");
         return false;
     }

@@ -5,10 +5,13 @@
 #include <cstdio>
 
 #include "common/Diagnostics.h"
+#include "common/EntityExpansion.h"
+#include "common/FileKind.h"
 #include "common/PanelPaths.h"
 #include "common/XmlHandles.h"
 #include "nvm/NvmFileRotation.h"
 #include "nvm/NvmFiles.h"
+#include "settings/DurableFile.h"
 
 namespace {
 
@@ -22,13 +25,16 @@ bool HoldsValue(const xmlNode* node) {
 
 // The update itself, run inside the NVM directory.
 bool UpdateSensitivity(const char* levelText) {
-    const XmlDocPtr doc(xmlReadFile(kNvmFile, nullptr, 0));
+    const XmlDocPtr doc(IsPipeOrDevice(kNvmFile) ? nullptr : xmlReadFile(kNvmFile, nullptr, 0));
     if (!doc) {
         Verbose("SetJOVAccelNVM : FAILED TO LOAD %s\n", kNvmFile);
         return false;
     }
     // A record of the document as loaded; losing it does not stop the update.
-    xmlSaveFileEnc(kNvmOriginalCopy, doc.get(), kNvmEncoding);
+    // A link at the name is never written through.
+    if (DetachName(kNvmOriginalCopy)) {
+        xmlSaveFileEnc(kNvmOriginalCopy, doc.get(), kNvmEncoding);
+    }
 
     const XPathContextPtr context(xmlXPathNewContext(doc.get()));
     if (!context) {
@@ -48,7 +54,11 @@ bool UpdateSensitivity(const char* levelText) {
         return false;
     }
     {
-        const XmlStringPtr previous(xmlNodeListGetString(doc.get(), value, 1));
+        // The value and its following siblings, entity references substituted;
+        // only the value's own text where that would grow without bound.
+        const XmlStringPtr previous(SubstitutedTextStaysSmall(value)
+                                        ? xmlNodeListGetString(doc.get(), value, 1)
+                                        : xmlNodeGetContent(value));
         Verbose("SetJOVAccelNVM : previous value %s\n",
                 previous ? reinterpret_cast<const char*>(previous.get()) : "");
     }
@@ -64,7 +74,7 @@ bool SetJOVAccelNVM(int level) {
         return false;
     }
     char levelText[16];
-    std::snprintf(levelText, sizeof levelText, "%d", level);
+    static_cast<void>(std::snprintf(levelText, sizeof levelText, "%d", level));
 
     char previousDirectory[4096];
     const bool cameFromKnownDirectory =

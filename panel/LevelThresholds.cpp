@@ -4,6 +4,8 @@
 #include <cstring>
 
 #include "common/Diagnostics.h"
+#include "common/EntityExpansion.h"
+#include "common/FileKind.h"
 #include "common/GlobalState.h"
 #include "common/XmlHandles.h"
 
@@ -47,7 +49,7 @@ bool ParseLevels(char* text) {
 }  // namespace
 
 bool GetJOVAccelMapping(const char* path) {
-    const XmlDocPtr doc(xmlReadFile(path, nullptr, 0));
+    const XmlDocPtr doc(IsPipeOrDevice(path) ? nullptr : xmlReadFile(path, nullptr, 0));
     if (!doc) {
         Verbose("GetJOVAccelMapping : FAILED TO LOAD panel_config.xml\n");
         return false;
@@ -62,8 +64,13 @@ bool GetJOVAccelMapping(const char* path) {
         Verbose("GetJOVAccelMapping : FAILED TO RESOLVE XPATH [%s]\n", kAccelCtlrXPath);
         return false;
     }
-    const XmlStringPtr levels(
-        xmlGetProp(result->nodesetval->nodeTab[0], BAD_CAST kLevelsAttribute));
+    xmlNode* accelCtlr = result->nodesetval->nodeTab[0];
+    // A value that entity references would make huge counts as unreadable.
+    const xmlAttr* attribute = xmlHasProp(accelCtlr, BAD_CAST kLevelsAttribute);
+    const bool readable = attribute == nullptr || attribute->type != XML_ATTRIBUTE_NODE ||
+                          SubstitutedTextStaysSmall(attribute->children);
+    const XmlStringPtr levels(readable ? xmlGetProp(accelCtlr, BAD_CAST kLevelsAttribute)
+                                       : nullptr);
     if (!levels) {
         Verbose("GetJOVAccelMapping : FAILED TO RESOLVE ATTR [%s]\n", kLevelsAttribute);
         return false;

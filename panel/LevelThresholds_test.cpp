@@ -79,7 +79,7 @@ class ThresholdTest : public testing::TestWithParam<ThresholdCase> {};
 TEST_P(ThresholdTest, LoadsAllFourOrNothing) {
     const ThresholdCase& c = GetParam();
     PanelTree tree;
-    std::remove(tree.PanelConfig().c_str());
+    static_cast<void>(std::remove(tree.PanelConfig().c_str()));
     if (!c.document.empty()) {
         WriteFile(tree.PanelConfig(), c.document);
     }

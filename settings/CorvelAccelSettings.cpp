@@ -8,6 +8,7 @@
 #include <sstream>
 #include <string>
 
+#include "common/FileKind.h"
 #include "settings/DurableFile.h"
 
 namespace {
@@ -17,7 +18,8 @@ namespace {
 std::string FormatSensitivity(float value) {
     char text[32];
     for (int digits = 6;; ++digits) {
-        std::snprintf(text, sizeof text, "%.*g", digits, static_cast<double>(value));
+        static_cast<void>(
+            std::snprintf(text, sizeof text, "%.*g", digits, static_cast<double>(value)));
         if (digits == 9 || std::strtof(text, nullptr) == value) {
             return text;
         }
@@ -27,7 +29,9 @@ std::string FormatSensitivity(float value) {
 }  // namespace
 
 bool CCorvelAccelSettings::LoadSettingsFromFile(const char* path) {
-    if (path == nullptr) {
+    // A pipe or device in place of the file counts as a file that cannot be
+    // opened: reading it could wait forever.
+    if (path == nullptr || IsPipeOrDevice(path)) {
         return false;
     }
     try {
@@ -59,7 +63,7 @@ bool CCorvelAccelSettings::LoadSettingsFromFile(const char* path) {
     }
 }
 
-bool CCorvelAccelSettings::WriteSettingsToFile(const char* path) {
+bool CCorvelAccelSettings::WriteSettingsToFile(const char* path) const {
     if (path == nullptr || !std::isfinite(fSensitivity)) {
         return false;
     }
@@ -74,12 +78,15 @@ bool CCorvelAccelSettings::WriteSettingsToFile(const char* path) {
     }
 }
 
+// Both operators take non-constant references: that is their interface.
+// cppcheck-suppress constParameter
 bool operator==(CCorvelAccelSettings& left, CCorvelAccelSettings& right) {
     return left.bEnabled == right.bEnabled && left.bSwitch2 == right.bSwitch2 &&
            left.bSwitch3 == right.bSwitch3 && left.bSwitch4 == right.bSwitch4 &&
            left.fSensitivity == right.fSensitivity;
 }
 
+// cppcheck-suppress constParameter
 bool operator!=(CCorvelAccelSettings& left, CCorvelAccelSettings& right) {
     return !(left == right);
 }

@@ -13,7 +13,7 @@ class CCorvelAccelSettings {
 
     // True when the whole line was durably written in place of the file.
     // A non-finite sensitivity is refused: no reader could take it back.
-    bool WriteSettingsToFile(const char* path);
+    bool WriteSettingsToFile(const char* path) const;
 
     bool bEnabled = true;
     bool bSwitch2 = true;

@@ -63,7 +63,7 @@ TEST(WriteSettings, WritesTheLineWithShortestExactSensitivity) {
 
 TEST(WriteSettings, EveryFiniteValueReadsBackAsItself) {
     PanelTree tree;
-    std::mt19937 random(20261206);
+    std::mt19937 random(20261206);  // NOLINT(cert-msc32-c,cert-msc51-cpp): reproducible
     for (int round = 0; round < 2000; ++round) {
         const uint32_t bits = random();
         float value = 0;
@@ -116,7 +116,7 @@ TEST(WriteSettings, FailedWriteLeavesOldFileAndNoTemporary) {
     record.fSensitivity = 0.125F;
 
     // A full flash: the file size limit makes the write itself fail.
-    std::signal(SIGXFSZ, SIG_IGN);
+    static_cast<void>(std::signal(SIGXFSZ, SIG_IGN));
     rlimit old{};
     getrlimit(RLIMIT_FSIZE, &old);
     rlimit tiny = old;

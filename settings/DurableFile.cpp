@@ -1,11 +1,11 @@
 #include "settings/DurableFile.h"
 
 #include <fcntl.h>
-#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 
 namespace {
@@ -109,6 +109,17 @@ bool ReplaceFileDurably(const char* path, const std::string& content) {
         return false;
     }
     return FlushDirectory(DirectoryOf(target).c_str());
+}
+
+bool DetachName(const char* path) {
+    struct stat info {};
+    if (lstat(path, &info) != 0) {
+        return errno == ENOENT;
+    }
+    if (S_ISLNK(info.st_mode) || (S_ISREG(info.st_mode) && info.st_nlink > 1)) {
+        return unlink(path) == 0;
+    }
+    return true;
 }
 
 bool FlushFileToStorage(const char* path) {

@@ -11,6 +11,11 @@
 // temporary file is gone.
 bool ReplaceFileDurably(const char* path, const std::string& content);
 
+// Readies a name for a write that creates or truncates the file there: a
+// symbolic link or a second hard link at the name is removed, so that the
+// write cannot reach a file elsewhere. False when the name cannot be freed.
+bool DetachName(const char* path);
+
 // Flushes an already written file to storage.
 bool FlushFileToStorage(const char* path);
 

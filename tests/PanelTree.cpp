@@ -43,6 +43,11 @@ bool EndsWith(const std::string& text, const std::string& tail) {
            text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
+bool Wrapped() {
+    const char* wrapper = std::getenv("DOLVIN_TEST_WRAPPER");
+    return wrapper != nullptr && wrapper[0] != '\0';
+}
+
 PanelTree::PanelTree() {
     const char* tmp = std::getenv("TMPDIR");
     std::string pattern = std::string(tmp != nullptr ? tmp : "/tmp") + "/dolvin-test-XXXXXX";
@@ -65,10 +70,13 @@ PanelTree::~PanelTree() {
 RunResult PanelTree::Run(const std::vector<std::string>& args, const std::string& cwd,
                          const std::vector<std::string>& prefix) const {
     std::vector<std::string> command = prefix;
-    // A cross-built program runs under its emulator, right behind the prefix,
-    // so that a tracer sees the emulator make the program's system calls.
-    std::istringstream emulator(DOLVIN_SANDBOX_EMULATOR);
-    for (std::string word; emulator >> word;) {
+    // A checker that every run goes through, e.g. DOLVIN_TEST_WRAPPER="valgrind -q",
+    // then, for a cross-built program, its emulator: a tracer in the prefix
+    // sees the emulator make the program's system calls.
+    const char* checker = std::getenv("DOLVIN_TEST_WRAPPER");
+    std::istringstream wrappers(std::string(checker != nullptr ? checker : "") + " " +
+                                DOLVIN_SANDBOX_EMULATOR);
+    for (std::string word; wrappers >> word;) {
         command.push_back(word);
     }
     command.push_back(DOLVIN_SANDBOX_EXE);
@@ -81,11 +89,18 @@ RunResult PanelTree::Run(const std::vector<std::string>& args, const std::string
     const std::string out = base_ + "/stdout";
     const std::string err = base_ + "/stderr";
 
+    // LeakSanitizer cannot work under a tracer; untraced runs check for leaks.
+    const bool traced = std::find(prefix.begin(), prefix.end(), "strace") != prefix.end();
+    const char* sanitizerOptions = std::getenv("ASAN_OPTIONS");
+    const std::string untracedLeaks =
+        std::string(sanitizerOptions != nullptr ? sanitizerOptions : "") + ":detect_leaks=0";
+
     const pid_t child = fork();
     if (child == 0) {
         if (!freopen(out.c_str(), "w", stdout) || !freopen(err.c_str(), "w", stderr) ||
             chdir(cwd.empty() ? root_.c_str() : cwd.c_str()) != 0 ||
-            setenv("DOLVIN_SANDBOX_ROOT", root_.c_str(), 1) != 0) {
+            setenv("DOLVIN_SANDBOX_ROOT", root_.c_str(), 1) != 0 ||
+            (traced && setenv("ASAN_OPTIONS", untracedLeaks.c_str(), 1) != 0)) {
             _exit(126);
         }
         execvp(argv[0], argv.data());

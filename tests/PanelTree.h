@@ -31,7 +31,8 @@ class PanelTree {
     const std::string& Root() const { return root_; }
 
     // Runs dolvin-sandbox over this tree, from directory cwd (the tree's root
-    // when empty), behind the given command prefix (strace, valgrind...).
+    // when empty), behind the given command prefix (strace, valgrind...) and
+    // then the words of $DOLVIN_TEST_WRAPPER, if set.
     RunResult Run(const std::vector<std::string>& args, const std::string& cwd = "",
                   const std::vector<std::string>& prefix = {}) const;
 
@@ -42,6 +43,10 @@ class PanelTree {
     std::string base_;
     std::string root_;
 };
+
+// True when every run goes through $DOLVIN_TEST_WRAPPER (a checker such as
+// valgrind, whose own system calls then show in traces too).
+bool Wrapped();
 
 void WriteFile(const std::string& path, const std::string& content);
 std::string ReadFile(const std::string& path);

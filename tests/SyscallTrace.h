@@ -1,0 +1,33 @@
+#pragma once
+
+// The system calls of one run of the program, read back from an strace log
+// written with "-f -y" (descriptors shown with their paths).
+
+#include <string>
+#include <vector>
+
+struct Syscall {
+    std::string name;
+    int nth;             // among the calls of this name, from 1, as strace's when= counts
+    std::string args;    // as strace shows them
+    std::string result;  // "0", "-1 ENOENT (...)", "3</path>"
+    std::string cwd;     // the working directory when it was made
+
+    bool Failed() const { return result.rfind("-1", 0) == 0; }
+    // The path of the descriptor in the first argument, or of the one returned.
+    std::string FdPath() const;
+    std::string ResultPath() const;
+    // The first and second quoted strings among the arguments (a path), and
+    // that path made absolute.
+    std::string Quoted(int index = 0) const;
+    std::string Path(int index = 0) const;
+    // Whether the call names a path or descriptor below directory.
+    bool Below(const std::string& directory) const;
+};
+
+// The strace prefix that writes such a log to traceFile; extra options follow.
+std::vector<std::string> StraceInto(const std::string& traceFile,
+                                    const std::vector<std::string>& extra = {});
+
+// The calls of a run that started in directory cwd.
+std::vector<Syscall> ReadTrace(const std::string& traceFile, const std::string& cwd);
