@@ -33,9 +33,11 @@ set(ENV{PKG_CONFIG_PATH} "")
 # Target programs (tests, test discovery) run under user-mode emulation of an
 # e500 core: e500mc, the e500 with the classic floating-point unit that code
 # for Debian's powerpc ABI needs. -L lets it find the target's dynamic loader
-# and shared libraries. Without qemu-ppc only -DDOLVIN_TESTS=OFF builds.
+# and shared libraries. -R gives the program a 1 GiB address space, a bound
+# as real as a memory limit on the panel (the emulator itself needs more host
+# address space than that). Without qemu-ppc only -DDOLVIN_TESTS=OFF builds.
 find_program(DOLVIN_QEMU_PPC qemu-ppc)
 if(DOLVIN_QEMU_PPC)
     set(CMAKE_CROSSCOMPILING_EMULATOR
-        "${DOLVIN_QEMU_PPC};-cpu;e500mc;-L;${DOLVIN_PANEL_RUNTIME}")
+        "${DOLVIN_QEMU_PPC};-cpu;e500mc;-R;1G;-L;${DOLVIN_PANEL_RUNTIME}")
 endif()

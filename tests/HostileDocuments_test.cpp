@@ -203,7 +203,10 @@ std::vector<std::string> Bounded(const std::string& trace) {
     std::vector<std::string> prefix = {"timeout", "-s", "KILL", std::to_string(2 * Seconds())};
 #ifndef __SANITIZE_ADDRESS__
     if (!Wrapped()) {
-        prefix.insert(prefix.end(), {"prlimit", "--as=1073741824", "--"});
+        // Under emulation the emulator bounds the program to 1 GiB itself and
+        // needs more than that for its own.
+        prefix.insert(prefix.end(),
+                      {"prlimit", Emulated() ? "--as=2147483648" : "--as=1073741824", "--"});
     }
 #endif
     const std::vector<std::string> strace = {"strace", "-f", "-qq", "-e", "trace=%file,%network",

@@ -48,6 +48,10 @@ bool Wrapped() {
     return wrapper != nullptr && wrapper[0] != '\0';
 }
 
+bool Emulated() {
+    return DOLVIN_SANDBOX_EMULATOR[0] != '\0';
+}
+
 PanelTree::PanelTree() {
     const char* tmp = std::getenv("TMPDIR");
     std::string pattern = std::string(tmp != nullptr ? tmp : "/tmp") + "/dolvin-test-XXXXXX";

@@ -48,6 +48,9 @@ class PanelTree {
 // valgrind, whose own system calls then show in traces too).
 bool Wrapped();
 
+// Whether the program runs under an emulator (a cross build).
+bool Emulated();
+
 void WriteFile(const std::string& path, const std::string& content);
 std::string ReadFile(const std::string& path);
 bool Exists(const std::string& path);
