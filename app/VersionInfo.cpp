@@ -3,6 +3,6 @@
 #include <cstdio>
 
 CVersionInfo::CVersionInfo(const char* version) : m_text() {
-    static_cast<void>(std::snprintf(m_text, sizeof m_text, "%.40s (%s %s) ",
-                                    version != nullptr ? version : "00.80", __DATE__, __TIME__));
+    std::snprintf(m_text, sizeof m_text, "%.40s (%s %s) ", version != nullptr ? version : "00.80",
+                  __DATE__, __TIME__);
 }

@@ -12,9 +12,8 @@ void Verbose(const char* format, ...) {  // NOLINT(cert-dcl50-cpp)
     }
     va_list args;
     va_start(args, format);
-    // Nothing to do when standard error cannot be written. (The analyser
-    // misses the va_start above.)
+    // The analyser misses the va_start above.
     // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized)
-    static_cast<void>(std::vfprintf(stderr, format, args));
+    std::vfprintf(stderr, format, args);
     va_end(args);
 }

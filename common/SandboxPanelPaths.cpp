@@ -11,8 +11,7 @@ const char* PanelPath(const char* fixedPath) {
     static std::map<std::string, std::string> resolved;
     const char* root = std::getenv("DOLVIN_SANDBOX_ROOT");
     if (root == nullptr || root[0] != '/') {
-        static_cast<void>(
-            std::fputs("DOLVIN_SANDBOX_ROOT must name an absolute directory\n", stderr));
+        std::fputs("DOLVIN_SANDBOX_ROOT must name an absolute directory\n", stderr);
         std::_Exit(2);
     }
     std::string& path = resolved[fixedPath];

@@ -68,7 +68,7 @@ bool ReplaceNvmDocument(xmlDoc* doc) {
         if (movedAway) {
             // The live document was moved away: bring it back rather than
             // leave the panel without one.
-            static_cast<void>(rename(kNvmBackupFile, kNvmFile));
+            rename(kNvmBackupFile, kNvmFile);
         }
         Verbose("SetJOVAccelNVM : could not move newNVM.xml to NVM.xml\n");
         return false;

@@ -74,7 +74,7 @@ bool SetJOVAccelNVM(int level) {
         return false;
     }
     char levelText[16];
-    static_cast<void>(std::snprintf(levelText, sizeof levelText, "%d", level));
+    std::snprintf(levelText, sizeof levelText, "%d", level);
 
     char previousDirectory[4096];
     const bool cameFromKnownDirectory =

@@ -18,8 +18,7 @@ namespace {
 std::string FormatSensitivity(float value) {
     char text[32];
     for (int digits = 6;; ++digits) {
-        static_cast<void>(
-            std::snprintf(text, sizeof text, "%.*g", digits, static_cast<double>(value)));
+        std::snprintf(text, sizeof text, "%.*g", digits, static_cast<double>(value));
         if (digits == 9 || std::strtof(text, nullptr) == value) {
             return text;
         }
