@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <memory>
 
+#include "common/FileKind.h"
+
 struct XmlDocRelease {
     void operator()(xmlDoc* doc) const { xmlFreeDoc(doc); }
 };
@@ -35,4 +37,10 @@ using MallocStringPtr = std::unique_ptr<char, MallocRelease>;
 // The nodes an XPath result selects, or 0 when it selected none or no node set.
 inline int SelectedNodeCount(const xmlXPathObject* result) {
     return (result != nullptr && result->nodesetval != nullptr) ? result->nodesetval->nodeNr : 0;
+}
+
+// Reads a document with no encoding and no options. A FIFO or device in its
+// place is never read: that could wait forever.
+inline XmlDocPtr ReadXmlFile(const char* path) {
+    return XmlDocPtr(IsPipeOrDevice(path) ? nullptr : xmlReadFile(path, nullptr, 0));
 }

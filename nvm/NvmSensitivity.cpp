@@ -6,7 +6,6 @@
 
 #include "common/Diagnostics.h"
 #include "common/EntityExpansion.h"
-#include "common/FileKind.h"
 #include "common/PanelPaths.h"
 #include "common/XmlHandles.h"
 #include "nvm/NvmFileRotation.h"
@@ -25,7 +24,7 @@ bool HoldsValue(const xmlNode* node) {
 
 // The update itself, run inside the NVM directory.
 bool UpdateSensitivity(const char* levelText) {
-    const XmlDocPtr doc(IsPipeOrDevice(kNvmFile) ? nullptr : xmlReadFile(kNvmFile, nullptr, 0));
+    const XmlDocPtr doc = ReadXmlFile(kNvmFile);
     if (!doc) {
         Verbose("SetJOVAccelNVM : FAILED TO LOAD %s\n", kNvmFile);
         return false;

@@ -5,7 +5,6 @@
 
 #include "common/Diagnostics.h"
 #include "common/EntityExpansion.h"
-#include "common/FileKind.h"
 #include "common/GlobalState.h"
 #include "common/XmlHandles.h"
 
@@ -49,7 +48,7 @@ bool ParseLevels(char* text) {
 }  // namespace
 
 bool GetJOVAccelMapping(const char* path) {
-    const XmlDocPtr doc(IsPipeOrDevice(path) ? nullptr : xmlReadFile(path, nullptr, 0));
+    const XmlDocPtr doc = ReadXmlFile(path);
     if (!doc) {
         Verbose("GetJOVAccelMapping : FAILED TO LOAD panel_config.xml\n");
         return false;
