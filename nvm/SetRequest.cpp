@@ -3,10 +3,18 @@
 #include "common/Diagnostics.h"
 #include "common/GlobalState.h"
 #include "nvm/NvmSensitivity.h"
+#include "nvm/SetLock.h"
 #include "settings/AccelLevel.h"
 
 bool PerformSetRequest(long level) {
     Verbose("performing a set request[%ld]\n", level);
+    // Another run's set must not interleave with this one: both write the
+    // same temporary files.
+    const SetLock lock;
+    if (!lock.Acquired()) {
+        Verbose("SET FAILED : ANOTHER SET STILL RUNNING AFTER %u SECONDS\n", SetLock::kWaitSeconds);
+        return false;
+    }
     // The command line admits only 0 to 3; anything else must not index the
     // table or reach a store.
     if (level < 0 || level >= kThresholdCount || !SetAccelValue(level > 0, thresholds[level])) {

@@ -12,14 +12,6 @@ namespace {
 
 constexpr int kMaxLinkHops = 40;  // the kernel's own limit
 
-std::string DirectoryOf(const std::string& path) {
-    const std::string::size_type slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 // Follows symbolic links in the last component until it names something that
 // is not a link (or nothing yet).
 bool ResolveFinalLink(std::string& path) {
@@ -42,11 +34,12 @@ bool ResolveFinalLink(std::string& path) {
     return false;
 }
 
+// Writes content from the file's start on; pwrite leaves the offset alone.
 bool WriteAll(int fd, const std::string& content) {
     const char* data = content.data();
     size_t left = content.size();
     while (left > 0) {
-        const ssize_t written = write(fd, data, left);
+        const ssize_t written = pwrite(fd, data, left, static_cast<off_t>(content.size() - left));
         if (written < 0) {
             if (errno == EINTR) {
                 continue;
@@ -90,7 +83,30 @@ bool WriteTemporaryFile(const std::string& temp, const std::string& content,
     return ok;
 }
 
+// Overwrites an existing file so that it holds a complete record at every
+// moment: the new content goes over the old from offset 0 and only then is
+// the file cut to its length. Until the cut, whatever is left of the old
+// content follows a complete new line, which readers ignore.
+bool RewriteInPlace(const std::string& target, const std::string& content) {
+    const int fd = open(target.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    bool ok = WriteAll(fd, content) && ftruncate(fd, static_cast<off_t>(content.size())) == 0 &&
+              fsync(fd) == 0;
+    ok = close(fd) == 0 && ok;
+    return ok;
+}
+
 }  // namespace
+
+std::string DirectoryOf(const std::string& path) {
+    const std::string::size_type slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
 
 bool ReplaceFileDurably(const char* path, const std::string& content) {
     std::string target(path);
@@ -103,12 +119,14 @@ bool ReplaceFileDurably(const char* path, const std::string& content) {
         return false;
     }
     const std::string temp = target + ".tmp";
-    if (!WriteTemporaryFile(temp, content, exists ? &replaced : nullptr) ||
-        rename(temp.c_str(), target.c_str()) != 0) {
-        unlink(temp.c_str());
-        return false;
+    if (WriteTemporaryFile(temp, content, exists ? &replaced : nullptr) &&
+        rename(temp.c_str(), target.c_str()) == 0) {
+        return FlushDirectory(DirectoryOf(target).c_str());
     }
-    return FlushDirectory(DirectoryOf(target).c_str());
+    // No room for a second copy, a read-only directory, a file mounted on its
+    // own: the file itself may still be writable where it stands.
+    unlink(temp.c_str());
+    return exists && RewriteInPlace(target, content);
 }
 
 bool DetachName(const char* path) {

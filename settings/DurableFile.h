@@ -9,7 +9,15 @@
 // the file it points to is replaced. The permission bits and owner of the
 // replaced file are kept. On failure the target is untouched and the
 // temporary file is gone.
+//
+// Where that cannot be done (the temporary file cannot be made or the rename
+// is refused) an existing file is rewritten in place instead, new content
+// first and the cut to length after, then flushed: at every moment it starts
+// with the old content or the whole new content.
 bool ReplaceFileDurably(const char* path, const std::string& content);
+
+// The directory part of a path: "." when it has none.
+std::string DirectoryOf(const std::string& path);
 
 // Readies a name for a write that creates or truncates the file there: a
 // symbolic link or a second hard link at the name is removed, so that the

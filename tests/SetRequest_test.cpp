@@ -95,8 +95,8 @@ const SetCase kCases[] = {
     {"comment_first", [](PanelTree& t) { WriteFile(t.Nvm(), Nvm("<!--c-->1")); }, "", "", 1, kXPathLine,
      kEmptyFails, kLevel2, Nvm("<!--c-->1"), kKept, true, false},
     // Injected failures, in the order of the steps.
-    {"settings_rename_fails", nullptr, "rename:error=EIO:when=1", "", 1, "",
-     "SetAccelValue : MODIFY FAILED\nSET ACCEL CONF FILE FAILED\n", kHealthySettings, kOldNvm, kKept, false, false},
+    {"settings_rename_fails", nullptr, "rename:error=EBUSY:when=1", "", 0, kXPathLine, kSetOk, kLevel2, Nvm("2"),
+     kOld, true, false},
     {"new_nvm_write_fails", nullptr, "write:error=ENOSPC", "newNVM.xml", 1, kXPathLine,
      NvmFailed("failed to write new xml file"), kLevel2, kOldNvm, kKept, true, false},
     {"new_nvm_write_fails_midway", [](PanelTree& t) { WriteFile(t.Nvm(), BigNvm()); },
