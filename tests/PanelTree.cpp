@@ -7,20 +7,15 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
-#include <stdexcept>
 
 namespace fs = std::filesystem;
 
-std::string PanelConfigXml(const std::string& levels) {
-    return "<?xml version=\"1.0\"?>\n<panelConfig><panelHardware><accelCtlr levels=\"" + levels +
-           "\"/></panelHardware></panelConfig>\n";
-}
-
 std::string NvmXml(const std::string& sensitivityElement) {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<NVM><UISettings><accelerometerSetting>" +
-           sensitivityElement + "</accelerometerSetting><brightness>80</brightness>" +
-           "</UISettings></NVM>\n";
+           sensitivityElement +
+           "</accelerometerSetting><brightness>80</brightness></UISettings></NVM>\n";
 }
 
 void WriteFile(const std::string& path, const std::string& content) {
@@ -30,7 +25,7 @@ void WriteFile(const std::string& path, const std::string& content) {
 
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 bool Exists(const std::string& path) {
@@ -52,80 +47,101 @@ bool Emulated() {
     return DOLVIN_SANDBOX_EMULATOR[0] != '\0';
 }
 
+std::vector<std::string> MountedSettingsFile(const std::string& settingsFile,
+                                             const std::string& dataFile, bool readOnlyDirectory) {
+    std::string script = "mount --bind \"$2\" \"$3\" && shift 3 && exec \"$@\"";
+    if (readOnlyDirectory) {
+        script = "mount --bind \"$1\" \"$1\" && mount -o remount,bind,ro \"$1\" && " + script;
+    }
+    const std::string directory = settingsFile.substr(0, settingsFile.rfind('/'));
+    return {"unshare", "--mount", "--propagation", "private", "sh",        "-c",
+            script,    "sh",      directory,       dataFile,  settingsFile};
+}
+
+bool MountsPermitted() {
+    static const bool permitted = [] {
+        const PanelTree tree;
+        WriteFile(tree.Root() + "/data", "");
+        return tree.Run({}, "", MountedSettingsFile(tree.Settings(), tree.Root() + "/data", true))
+                   .out.find("dolvin") != std::string::npos;
+    }();
+    return permitted;
+}
+
 PanelTree::PanelTree() {
     const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp != nullptr ? tmp : "/tmp") + "/dolvin-test-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("mkdtemp failed");
+    base_ = std::string(tmp != nullptr ? tmp : "/tmp") + "/dolvin-test-XXXXXX";
+    if (mkdtemp(base_.data()) == nullptr) {
+        std::abort();
     }
-    base_ = pattern;
     root_ = base_ + "/root";
-    WriteFile(PanelConfig(), PanelConfigXml(kHealthyThresholds));
+    WriteFile(root_ + "/uish/panel_config.xml",
+              "<?xml version=\"1.0\"?>\n<panelConfig><panelHardware><accelCtlr "
+              "levels=\"0.0 0.5 0.25 0.125\"/></panelHardware></panelConfig>\n");
     WriteFile(Settings(), kHealthySettings);
     WriteFile(Nvm(), NvmXml("<sensitivity>1</sensitivity>"));
 }
 
 PanelTree::~PanelTree() {
     std::error_code ignored;
-    fs::permissions(base_, fs::perms::owner_all, fs::perm_options::add, ignored);
     fs::remove_all(base_, ignored);
 }
 
 RunResult PanelTree::Run(const std::vector<std::string>& args, const std::string& cwd,
                          const std::vector<std::string>& prefix) const {
-    std::vector<std::string> command = prefix;
+    // LeakSanitizer cannot work under a tracer; untraced runs check for leaks.
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    const bool traced = std::find(prefix.begin(), prefix.end(), "strace") != prefix.end();
+    std::vector<std::string> command = {
+        "env", "-C", cwd.empty() ? root_ : cwd, "DOLVIN_SANDBOX_ROOT=" + root_,
+        std::string("ASAN_OPTIONS=") + (asan != nullptr ? asan : "") +
+            (traced ? ":detect_leaks=0" : "")};
+    command.insert(command.end(), prefix.begin(), prefix.end());
     // A checker that every run goes through, e.g. DOLVIN_TEST_WRAPPER="valgrind -q",
     // then, for a cross-built program, its emulator: a tracer in the prefix
     // sees the emulator make the program's system calls.
     const char* checker = std::getenv("DOLVIN_TEST_WRAPPER");
     std::istringstream wrappers(std::string(checker != nullptr ? checker : "") + " " +
-                                DOLVIN_SANDBOX_EMULATOR);
-    for (std::string word; wrappers >> word;) {
-        command.push_back(word);
-    }
-    command.push_back(DOLVIN_SANDBOX_EXE);
+                                DOLVIN_SANDBOX_EMULATOR + " " + DOLVIN_SANDBOX_EXE);
+    command.insert(command.end(), std::istream_iterator<std::string>(wrappers), {});
     command.insert(command.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& word : command) {
         argv.push_back(word.data());
     }
     argv.push_back(nullptr);
-    const std::string out = base_ + "/stdout";
-    const std::string err = base_ + "/stderr";
-
-    // LeakSanitizer cannot work under a tracer; untraced runs check for leaks.
-    const bool traced = std::find(prefix.begin(), prefix.end(), "strace") != prefix.end();
-    const char* sanitizerOptions = std::getenv("ASAN_OPTIONS");
-    const std::string untracedLeaks =
-        std::string(sanitizerOptions != nullptr ? sanitizerOptions : "") + ":detect_leaks=0";
-
+    // Output files of this run's own: runs from several processes may overlap.
+    static int runs = 0;
+    const std::string out =
+        base_ + "/out." + std::to_string(getpid()) + "." + std::to_string(++runs);
     const pid_t child = fork();
     if (child == 0) {
-        if (!freopen(out.c_str(), "w", stdout) || !freopen(err.c_str(), "w", stderr) ||
-            chdir(cwd.empty() ? root_.c_str() : cwd.c_str()) != 0 ||
-            setenv("DOLVIN_SANDBOX_ROOT", root_.c_str(), 1) != 0 ||
-            (traced && setenv("ASAN_OPTIONS", untracedLeaks.c_str(), 1) != 0)) {
-            _exit(126);
+        if (freopen(out.c_str(), "w", stdout) != nullptr &&
+            freopen((out + ".err").c_str(), "w", stderr) != nullptr) {
+            execvp(argv[0], argv.data());
         }
-        execvp(argv[0], argv.data());
         _exit(127);
     }
     int wait = 0;
     waitpid(child, &wait, 0);
-    const int status = WIFEXITED(wait) ? WEXITSTATUS(wait) : 128 + WTERMSIG(wait);
-    return {status, ReadFile(out), ReadFile(err)};
+    RunResult result = {WIFEXITED(wait) ? WEXITSTATUS(wait) : 128 + WTERMSIG(wait), ReadFile(out),
+                        ReadFile(out + ".err")};
+    fs::remove(out);
+    fs::remove(out + ".err");
+    return result;
 }
 
 std::string PanelTree::Snapshot() const {
     std::vector<std::string> entries;
     for (const auto& entry : fs::recursive_directory_iterator(root_)) {
+        std::error_code loop;  // a link to itself is no file
         const std::string path = entry.path().string().substr(root_.size());
-        entries.push_back(entry.is_regular_file() ? path + "=" + ReadFile(entry.path()) : path);
+        entries.push_back(entry.is_regular_file(loop) ? path + "=" + ReadFile(entry.path()) : path);
     }
     std::sort(entries.begin(), entries.end());
-    std::ostringstream all;
+    std::string all;
     for (const std::string& entry : entries) {
-        all << entry << '\n';
+        all += entry + "\n";
     }
-    return all.str();
+    return all;
 }

@@ -11,9 +11,7 @@ struct RunResult {
     std::string err;
 };
 
-inline constexpr char kHealthyThresholds[] = "0.0 0.5 0.25 0.125";
 inline constexpr char kHealthySettings[] = "true true true true 0.5 \n";
-std::string PanelConfigXml(const std::string& levels);
 std::string NvmXml(const std::string& sensitivityElement);
 
 class PanelTree {
@@ -24,10 +22,10 @@ class PanelTree {
     PanelTree(const PanelTree&) = delete;
     PanelTree& operator=(const PanelTree&) = delete;
 
-    std::string PanelConfig() const { return root_ + "/uish/panel_config.xml"; }
     std::string Settings() const { return root_ + "/usr/ui/uish/etc/accel.conf"; }
-    std::string NvmDir() const { return root_ + "/usr/ui/qel/nvm/defaults/Default"; }
-    std::string Nvm(const std::string& name = "NVM.xml") const { return NvmDir() + "/" + name; }
+    std::string Nvm(const std::string& name = "NVM.xml") const {
+        return root_ + "/usr/ui/qel/nvm/defaults/Default/" + name;
+    }
     const std::string& Root() const { return root_; }
 
     // Runs dolvin-sandbox over this tree, from directory cwd (the tree's root
@@ -36,7 +34,7 @@ class PanelTree {
     RunResult Run(const std::vector<std::string>& args, const std::string& cwd = "",
                   const std::vector<std::string>& prefix = {}) const;
 
-    // A snapshot of every file below the root, path and content.
+    // Every file below the root, path and content.
     std::string Snapshot() const;
 
   private:
@@ -47,9 +45,17 @@ class PanelTree {
 // True when every run goes through $DOLVIN_TEST_WRAPPER (a checker such as
 // valgrind, whose own system calls then show in traces too).
 bool Wrapped();
-
 // Whether the program runs under an emulator (a cross build).
 bool Emulated();
+
+// A command prefix that runs the program in a mount namespace of its own
+// where dataFile is bind-mounted over the settings file, in its directory made
+// read-only if asked: a panel with a read-only root file system.
+std::vector<std::string> MountedSettingsFile(const std::string& settingsFile,
+                                             const std::string& dataFile, bool readOnlyDirectory);
+// Whether that works here (root in a system that permits mounts).
+bool MountsPermitted();
+inline constexpr char kNoMounts[] = "mounting is not permitted here";
 
 void WriteFile(const std::string& path, const std::string& content);
 std::string ReadFile(const std::string& path);

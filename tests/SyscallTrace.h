@@ -17,17 +17,14 @@ struct Syscall {
     // The path of the descriptor in the first argument, or of the one returned.
     std::string FdPath() const;
     std::string ResultPath() const;
-    // The first and second quoted strings among the arguments (a path), and
-    // that path made absolute.
-    std::string Quoted(int index = 0) const;
+    // The path in the index-th quoted argument, made absolute; "" if none.
     std::string Path(int index = 0) const;
     // Whether the call names a path or descriptor below directory.
     bool Below(const std::string& directory) const;
 };
 
-// The strace prefix that writes such a log to traceFile; extra options follow.
-std::vector<std::string> StraceInto(const std::string& traceFile,
-                                    const std::vector<std::string>& extra = {});
+// The strace prefix that writes such a log to traceFile.
+std::vector<std::string> StraceInto(const std::string& traceFile);
 
 // The calls of a run that started in directory cwd.
 std::vector<Syscall> ReadTrace(const std::string& traceFile, const std::string& cwd);
