@@ -1,6 +1,7 @@
 // Argument vectors (words split at NUL bytes) into the command-line parser:
 // an accepted command line is exactly one request, with a level of 0 to 3.
 #include <cstdint>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -10,13 +11,9 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<std::string> words = {"dolvin"};
-    words.emplace_back();
-    for (size_t index = 0; index < size && words.size() <= 6; ++index) {
-        if (data[index] == '\0') {
-            words.emplace_back();
-        } else {
-            words.back() += static_cast<char>(data[index]);
-        }
+    std::istringstream in(std::string(reinterpret_cast<const char*>(data), size));
+    for (std::string word; words.size() <= 6 && std::getline(in, word, '\0');) {
+        words.push_back(word);
     }
     std::vector<char*> argv;
     for (std::string& word : words) {

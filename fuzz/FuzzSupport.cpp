@@ -17,23 +17,23 @@ void Require(bool holds, const char* property) {
 }
 
 namespace {
-void RemoveScratchDirectory() {
-    std::error_code ignored;
-    std::filesystem::remove_all(ScratchDirectory(), ignored);
-}
+// Made on first use; removed at the process's exit.
+struct Scratch {
+    Scratch() : path(access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") {
+        path += "/dolvin-fuzz-XXXXXX";
+        Require(mkdtemp(path.data()) != nullptr, "scratch directory made");
+    }
+    ~Scratch() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+    std::string path;
+};
 }  // namespace
 
 const std::string& ScratchDirectory() {
-    static const std::string directory = [] {
-        std::string pattern = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-        pattern += "/dolvin-fuzz-XXXXXX";
-        Require(mkdtemp(pattern.data()) != nullptr, "scratch directory made");
-        return pattern;
-    }();
-    // Registered once the name exists, so it runs before the name is destroyed.
-    static const int removal = std::atexit(RemoveScratchDirectory);
-    static_cast<void>(removal);
-    return directory;
+    static const Scratch scratch;
+    return scratch.path;
 }
 
 namespace {

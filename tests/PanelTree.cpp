@@ -33,39 +33,9 @@ bool Exists(const std::string& path) {
     return fs::exists(fs::symlink_status(path, ignored));
 }
 
-bool EndsWith(const std::string& text, const std::string& tail) {
-    return text.size() >= tail.size() &&
-           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
-
 bool Wrapped() {
     const char* wrapper = std::getenv("DOLVIN_TEST_WRAPPER");
     return wrapper != nullptr && wrapper[0] != '\0';
-}
-
-bool Emulated() {
-    return DOLVIN_SANDBOX_EMULATOR[0] != '\0';
-}
-
-std::vector<std::string> MountedSettingsFile(const std::string& settingsFile,
-                                             const std::string& dataFile, bool readOnlyDirectory) {
-    std::string script = "mount --bind \"$2\" \"$3\" && shift 3 && exec \"$@\"";
-    if (readOnlyDirectory) {
-        script = "mount --bind \"$1\" \"$1\" && mount -o remount,bind,ro \"$1\" && " + script;
-    }
-    const std::string directory = settingsFile.substr(0, settingsFile.rfind('/'));
-    return {"unshare", "--mount", "--propagation", "private", "sh",        "-c",
-            script,    "sh",      directory,       dataFile,  settingsFile};
-}
-
-bool MountsPermitted() {
-    static const bool permitted = [] {
-        const PanelTree tree;
-        WriteFile(tree.Root() + "/data", "");
-        return tree.Run({}, "", MountedSettingsFile(tree.Settings(), tree.Root() + "/data", true))
-                   .out.find("dolvin") != std::string::npos;
-    }();
-    return permitted;
 }
 
 PanelTree::PanelTree() {

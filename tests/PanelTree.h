@@ -45,19 +45,6 @@ class PanelTree {
 // True when every run goes through $DOLVIN_TEST_WRAPPER (a checker such as
 // valgrind, whose own system calls then show in traces too).
 bool Wrapped();
-// Whether the program runs under an emulator (a cross build).
-bool Emulated();
-
-// A command prefix that runs the program in a mount namespace of its own
-// where dataFile is bind-mounted over the settings file, in its directory made
-// read-only if asked: a panel with a read-only root file system.
-std::vector<std::string> MountedSettingsFile(const std::string& settingsFile,
-                                             const std::string& dataFile, bool readOnlyDirectory);
-// Whether that works here (root in a system that permits mounts).
-bool MountsPermitted();
-inline constexpr char kNoMounts[] = "mounting is not permitted here";
-
 void WriteFile(const std::string& path, const std::string& content);
 std::string ReadFile(const std::string& path);
 bool Exists(const std::string& path);
-bool EndsWith(const std::string& text, const std::string& tail);

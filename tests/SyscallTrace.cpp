@@ -4,22 +4,11 @@
 #include <map>
 #include <regex>
 
-namespace {
-
-// "3</path>..." gives "/path"; anything else gives "".
-std::string DescriptorPath(const std::string& text) {
+std::string Syscall::FdPath(bool returned) const {
     std::smatch match;
-    return std::regex_search(text, match, std::regex("^[0-9]+<([^>]*)>")) ? match[1].str() : "";
-}
-
-}  // namespace
-
-std::string Syscall::FdPath() const {
-    return DescriptorPath(args);
-}
-
-std::string Syscall::ResultPath() const {
-    return DescriptorPath(result);
+    return std::regex_search(returned ? result : args, match, std::regex("^[0-9]+<([^>]*)>"))
+               ? match[1].str()
+               : "";
 }
 
 std::string Syscall::Path(int index) const {
@@ -40,7 +29,7 @@ std::string Syscall::Path(int index) const {
 }
 
 bool Syscall::Below(const std::string& directory) const {
-    for (const std::string& path : {Path(0), Path(1), FdPath(), ResultPath()}) {
+    for (const std::string& path : {Path(0), Path(1), FdPath(), FdPath(true)}) {
         if (path.rfind(directory + "/", 0) == 0) {
             return true;
         }

@@ -15,8 +15,7 @@ struct Syscall {
 
     bool Failed() const { return result.rfind("-1", 0) == 0; }
     // The path of the descriptor in the first argument, or of the one returned.
-    std::string FdPath() const;
-    std::string ResultPath() const;
+    std::string FdPath(bool returned = false) const;
     // The path in the index-th quoted argument, made absolute; "" if none.
     std::string Path(int index = 0) const;
     // Whether the call names a path or descriptor below directory.
