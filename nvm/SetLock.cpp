@@ -1,11 +1,11 @@
 #include "nvm/SetLock.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 
 #include "common/PanelPaths.h"
 #include "settings/DurableFile.h"

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -81,7 +82,7 @@ RunResult PanelTree::Run(const std::vector<std::string>& args, const std::string
     }
     argv.push_back(nullptr);
     // Output files of this run's own: runs from several processes may overlap.
-    static int runs = 0;
+    static std::atomic<int> runs = 0;
     const std::string out =
         base_ + "/out." + std::to_string(getpid()) + "." + std::to_string(++runs);
     const pid_t child = fork();
