@@ -244,7 +244,8 @@ class CaseRun {
         } else if (key == "chown") {
             ASSERT_EQ(lchown(path.c_str(), std::stoul(w[1]), std::stoul(w[2])), 0);
         } else if (key == "stamp") {
-            const timespec times[2] = {{std::stol(w[1]), 0}, {std::stol(w[1]), 0}};
+            const auto seconds = static_cast<time_t>(std::stoll(w[1]));  // past 2038
+            const timespec times[2] = {{seconds, 0}, {seconds, 0}};
             ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
         } else if (key == "cwd") {
             cwd_ = path;
