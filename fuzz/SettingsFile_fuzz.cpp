@@ -23,7 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Require(std::isfinite(read.fSensitivity), "what is read is finite");
     const std::string copy = ScratchDirectory() + "/copy.conf";
     Require(read.WriteSettingsToFile(copy.c_str()), "what is read can be written");
-    Require(std::regex_match(ReadBytes(copy), std::regex("((true|false) ){4}[^ \n]+ \n")),
+    static const std::regex writtenLine("((true|false) ){4}[^ \n]+ \n");
+    Require(std::regex_match(ReadBytes(copy), writtenLine),
             "one line of four switches and a number");
     CCorvelAccelSettings again;
     Require(again.LoadSettingsFromFile(copy.c_str()) && again == read, "reads back the same");
