@@ -22,16 +22,9 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${DOLVIN_PACKAGE_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 if(CMAKE_CROSSCOMPILING)
     # The toolchain file names the processor as Debian names the architecture
-    # (powerpc). dpkg-shlibdeps knows only the build machine's libraries, so
-    # the dependencies are named here, with the versions that the newest
-    # symbol versions the program uses need (objdump -T: GLIBC_2.34 for 64-bit
-    # time, GLIBCXX_3.4.21), and libxml2 unless it was linked in statically
-    # (the panel build links it in, so that the panel image need not carry it).
+    # (powerpc). The panel toolchain links every program statically, libxml2,
+    # the C and the C++ runtime included, so the package depends on nothing.
     set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${CMAKE_SYSTEM_PROCESSOR})
-    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libgcc-s1 (>= 3.0), libstdc++6 (>= 5.2)")
-    if(NOT LIBXML2_LIBRARY MATCHES "\\.a$")
-        string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", libxml2")
-    endif()
 else()
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 endif()
