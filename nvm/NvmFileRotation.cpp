@@ -1,32 +1,15 @@
 #include "nvm/NvmFileRotation.h"
 
-#include <libxml/xmlerror.h>
-#include <libxml/xmlsave.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 
 #include "common/Diagnostics.h"
 #include "nvm/NvmFiles.h"
 #include "settings/DurableFile.h"
 
 namespace {
-
-// Writes "newNVM.xml", never through a link left at the name, and flushes it
-// to storage; removes what was written when that did not complete. The
-// library can report a byte count after a write failed part-way, so its error
-// record decides as well.
-bool SaveNewDocument(xmlDoc* doc) {
-    xmlResetLastError();
-    const int written =
-        DetachName(kNvmNewFile) ? xmlSaveFileEnc(kNvmNewFile, doc, kNvmEncoding) : -1;
-    const bool complete =
-        written > 0 && xmlGetLastError() == nullptr && FlushFileToStorage(kNvmNewFile);
-    if (!complete) {
-        unlink(kNvmNewFile);
-    }
-    return complete;
-}
 
 bool CannotLink(int error) {
     // ENOTSUP and EOPNOTSUPP are one value on Linux, not on every system.
@@ -48,11 +31,7 @@ bool KeepBackup(bool& movedAway) {
 
 }  // namespace
 
-bool ReplaceNvmDocument(xmlDoc* doc) {
-    if (!SaveNewDocument(doc)) {
-        Verbose("SetJOVAccelNVM : failed to write new xml file\n");
-        return false;
-    }
+bool RotateNvmFiles() {
     errno = 0;
     // The very first set finds no backup to remove.
     if (unlink(kNvmBackupFile) != 0 && errno != ENOENT) {

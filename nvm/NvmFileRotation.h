@@ -1,8 +1,6 @@
 #pragma once
 
-#include <libxml/tree.h>
-
-// Replaces "NVM.xml" in the current directory with doc, keeping the previous
-// file as "NVM.xml.bak". A live "NVM.xml" exists at every moment, and the new
-// one is on storage before it becomes live.
-bool ReplaceNvmDocument(xmlDoc* doc);
+// Makes the complete "newNVM.xml" of the current directory the live
+// "NVM.xml", keeping the previous file as "NVM.xml.bak". A live "NVM.xml"
+// exists at every moment where the file system has hard links.
+bool RotateNvmFiles();

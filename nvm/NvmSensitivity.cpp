@@ -8,9 +8,9 @@
 #include "common/EntityExpansion.h"
 #include "common/PanelPaths.h"
 #include "common/XmlHandles.h"
+#include "nvm/NvmCopies.h"
 #include "nvm/NvmFileRotation.h"
 #include "nvm/NvmFiles.h"
-#include "settings/DurableFile.h"
 
 namespace {
 
@@ -22,33 +22,31 @@ bool HoldsValue(const xmlNode* node) {
     return node != nullptr && (node->type == XML_TEXT_NODE || node->type == XML_CDATA_SECTION_NODE);
 }
 
-// The update itself, run inside the NVM directory.
+// The update itself, run inside the NVM directory. "NVM.xml.ori" is written
+// whatever the document holds, once it could be read.
 bool UpdateSensitivity(const char* levelText) {
     const XmlDocPtr doc = ReadXmlFile(kNvmFile);
     if (!doc) {
         Verbose("SetJOVAccelNVM : FAILED TO LOAD %s\n", kNvmFile);
         return false;
     }
-    // A record of the document as loaded; losing it does not stop the update.
-    // A link at the name is never written through.
-    if (DetachName(kNvmOriginalCopy)) {
-        xmlSaveFileEnc(kNvmOriginalCopy, doc.get(), kNvmEncoding);
-    }
-
     const XPathContextPtr context(xmlXPathNewContext(doc.get()));
+    const XPathObjectPtr result(
+        context ? xmlXPathEvalExpression(BAD_CAST kSensitivityXPath, context.get()) : nullptr);
+    const int count = SelectedNodeCount(result.get());
+    xmlNode* value = count > 0 ? result->nodesetval->nodeTab[0]->children : nullptr;
+    if (!HoldsValue(value)) {
+        WriteOriginalCopy(doc.get());
+    }
     if (!context) {
         Verbose("SetJOVAccelNVM : FAILED TO GET XPATH CONTEXT\n");
         return false;
     }
-    const XPathObjectPtr result(xmlXPathEvalExpression(BAD_CAST kSensitivityXPath, context.get()));
-    const int count = SelectedNodeCount(result.get());
     if (count < 1) {
         Verbose("SetJOVAccelNVM : FAILED TO RESOLVE XPATH [%s]\n", kSensitivityXPath);
         return false;
     }
     std::printf("xpath returned %d nodes\n", count);
-
-    xmlNode* value = result->nodesetval->nodeTab[0]->children;
     if (!HoldsValue(value)) {
         return false;
     }
@@ -61,8 +59,11 @@ bool UpdateSensitivity(const char* levelText) {
         Verbose("SetJOVAccelNVM : previous value %s\n",
                 previous ? reinterpret_cast<const char*>(previous.get()) : "");
     }
-    xmlNodeSetContent(value, BAD_CAST levelText);
-    return ReplaceNvmDocument(doc.get());
+    if (!WriteNvmCopies(doc.get(), value, levelText)) {
+        Verbose("SetJOVAccelNVM : failed to write new xml file\n");
+        return false;
+    }
+    return RotateNvmFiles();
 }
 
 }  // namespace

@@ -34,24 +34,6 @@ bool ResolveFinalLink(std::string& path) {
     return false;
 }
 
-// Writes content from the file's start on; pwrite leaves the offset alone.
-bool WriteAll(int fd, const std::string& content) {
-    const char* data = content.data();
-    size_t left = content.size();
-    while (left > 0) {
-        const ssize_t written = pwrite(fd, data, left, static_cast<off_t>(content.size() - left));
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        data += written;
-        left -= static_cast<size_t>(written);
-    }
-    return true;
-}
-
 // Gives the new file the owner and permission bits of the one it replaces
 // (owner first: changing it may clear set-id bits).
 bool TakeOverOwnerAndMode(int fd, const struct stat& replaced) {
@@ -78,7 +60,7 @@ bool WriteTemporaryFile(const std::string& temp, const std::string& content,
         return false;
     }
     bool ok = (replaced == nullptr || TakeOverOwnerAndMode(fd, *replaced)) &&
-              WriteAll(fd, content) && fsync(fd) == 0;
+              WriteAll(fd, content.data(), content.size()) && fsync(fd) == 0;
     ok = close(fd) == 0 && ok;
     return ok;
 }
@@ -92,13 +74,28 @@ bool RewriteInPlace(const std::string& target, const std::string& content) {
     if (fd < 0) {
         return false;
     }
-    bool ok = WriteAll(fd, content) && ftruncate(fd, static_cast<off_t>(content.size())) == 0 &&
+    bool ok = WriteAll(fd, content.data(), content.size()) && ftruncate(fd, static_cast<off_t>(content.size())) == 0 &&
               fsync(fd) == 0;
     ok = close(fd) == 0 && ok;
     return ok;
 }
 
 }  // namespace
+
+bool WriteAll(int fd, const char* data, size_t length) {
+    while (length > 0) {
+        const ssize_t written = write(fd, data, length);
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        data += written;
+        length -= static_cast<size_t>(written);
+    }
+    return true;
+}
 
 std::string DirectoryOf(const std::string& path) {
     const std::string::size_type slash = path.rfind('/');

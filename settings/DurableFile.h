@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 // Replaces the file at path with content so that a crash or a failed write
@@ -23,6 +24,10 @@ std::string DirectoryOf(const std::string& path);
 // symbolic link or a second hard link at the name is removed, so that the
 // write cannot reach a file elsewhere. False when the name cannot be freed.
 bool DetachName(const char* path);
+
+// Writes all length bytes at the file's offset, going on after partial
+// writes and interruptions.
+bool WriteAll(int fd, const char* data, size_t length);
 
 // Flushes an already written file to storage.
 bool FlushFileToStorage(const char* path);

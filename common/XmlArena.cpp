@@ -1,0 +1,190 @@
+#include "common/XmlArena.h"
+
+#include <libxml/xmlmemory.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr size_t kAlign = alignof(std::max_align_t);
+constexpr size_t RoundUp(size_t size) {
+    return (size + kAlign - 1) & ~(kAlign - 1);
+}
+
+// Every block is preceded by one aligned word: its capacity, or kApart for a
+// block of its own from the C library.
+constexpr size_t kHeader = kAlign;
+constexpr size_t kApart = 1;
+// Larger blocks are kept apart, so that the library can give them back when it
+// grows a buffer or a hash table.
+constexpr size_t kLargeBlock = size_t{64} << 10;
+// Chunks double in size up to the largest: few calls into the C library for a
+// large document, little unused memory for a small one.
+constexpr size_t kFirstChunk = size_t{256} << 10;
+constexpr size_t kLargestChunk = size_t{8} << 20;
+
+// Chunks and blocks apart are chained together for the release at the end.
+struct Link {
+    Link* previous;
+    Link* next;
+};
+constexpr size_t kLinkSpace = RoundUp(sizeof(Link));
+static_assert(kLinkSpace + kHeader + kLargeBlock <= kFirstChunk, "a small block fits a chunk");
+
+struct Arena {
+    bool installed = false;
+    Link owned{&owned, &owned};
+    char* cursor = nullptr;  // the free space of the newest chunk
+    char* end = nullptr;
+    char* newest = nullptr;  // the last block cut from it, which can grow in place
+    size_t nextChunk = kFirstChunk;
+};
+Arena arena;
+
+size_t& Capacity(void* block) {
+    return *reinterpret_cast<size_t*>(static_cast<char*>(block) - kHeader);
+}
+
+Link* LinkOf(void* block) {
+    return reinterpret_cast<Link*>(static_cast<char*>(block) - kHeader - kLinkSpace);
+}
+
+void* Chain(Link* link) {
+    link->previous = arena.owned.previous;
+    link->next = &arena.owned;
+    arena.owned.previous->next = link;
+    arena.owned.previous = link;
+    return reinterpret_cast<char*>(link) + kLinkSpace;
+}
+
+void Unchain(Link* link) {
+    link->previous->next = link->next;
+    link->next->previous = link->previous;
+}
+
+void* AllocateApart(size_t size) {
+    if (size > SIZE_MAX - kLinkSpace - kHeader) {
+        return nullptr;
+    }
+    auto* link = static_cast<Link*>(std::malloc(kLinkSpace + kHeader + size));
+    if (link == nullptr) {
+        return nullptr;
+    }
+    void* block = static_cast<char*>(Chain(link)) + kHeader;
+    Capacity(block) = kApart;
+    return block;
+}
+
+bool StartChunk() {
+    const size_t size = arena.nextChunk;
+    auto* link = static_cast<Link*>(std::malloc(size));
+    if (link == nullptr) {
+        return false;
+    }
+    arena.cursor = static_cast<char*>(Chain(link));
+    arena.end = reinterpret_cast<char*>(link) + size;
+    arena.newest = nullptr;
+    arena.nextChunk = std::min(2 * size, kLargestChunk);
+    return true;
+}
+
+void* Allocate(size_t size) {
+    if (size > kLargeBlock) {
+        return AllocateApart(size);
+    }
+    const size_t capacity = RoundUp(size);
+    if (static_cast<size_t>(arena.end - arena.cursor) < kHeader + capacity && !StartChunk()) {
+        return nullptr;
+    }
+    char* block = arena.cursor + kHeader;
+    Capacity(block) = capacity;
+    arena.cursor = block + capacity;
+    arena.newest = block;
+    return block;
+}
+
+// A block of the arena stays where it is, but the newest one's space is
+// taken back: libxml2 often frees a scratch string right after making it.
+void Release(void* block) {
+    if (block == nullptr) {
+        return;
+    }
+    if (Capacity(block) == kApart) {
+        Link* link = LinkOf(block);
+        Unchain(link);
+        std::free(link);
+    } else if (block == arena.newest) {
+        arena.cursor = arena.newest - kHeader;
+        arena.newest = nullptr;
+    }
+}
+
+void* ReallocateApart(void* block, size_t size) {
+    if (size > SIZE_MAX - kLinkSpace - kHeader) {
+        return nullptr;
+    }
+    Link* link = LinkOf(block);
+    Unchain(link);
+    auto* moved = static_cast<Link*>(std::realloc(link, kLinkSpace + kHeader + size));
+    void* start = Chain(moved != nullptr ? moved : link);
+    return moved != nullptr ? static_cast<char*>(start) + kHeader : nullptr;
+}
+
+void* Reallocate(void* block, size_t size) {
+    if (block == nullptr) {
+        return Allocate(size);
+    }
+    const size_t capacity = Capacity(block);
+    if (capacity == kApart) {
+        return ReallocateApart(block, size);
+    }
+    if (size <= capacity) {
+        return block;
+    }
+    if (block == arena.newest && size <= kLargeBlock &&
+        RoundUp(size) <= static_cast<size_t>(arena.end - arena.newest)) {
+        Capacity(block) = RoundUp(size);
+        arena.cursor = arena.newest + RoundUp(size);
+        return block;
+    }
+    void* moved = Allocate(size);
+    if (moved != nullptr) {
+        std::memcpy(moved, block, capacity);
+        Release(block);
+    }
+    return moved;
+}
+
+char* Duplicate(const char* text) {
+    const size_t size = std::strlen(text) + 1;
+    void* copy = Allocate(size);
+    return copy != nullptr ? static_cast<char*>(std::memcpy(copy, text, size)) : nullptr;
+}
+
+}  // namespace
+
+XmlArena::XmlArena() {
+#if DOLVIN_XML_ARENA
+    arena.installed = xmlMemSetup(Release, Allocate, Reallocate, Duplicate) == 0;
+#endif
+}
+
+XmlArena::~XmlArena() {
+    for (Link* link = arena.owned.next; link != &arena.owned;) {
+        Link* next = link->next;
+        std::free(link);
+        link = next;
+    }
+    arena.owned = {&arena.owned, &arena.owned};
+    arena.cursor = arena.end = arena.newest = nullptr;
+    arena.nextChunk = kFirstChunk;
+    arena.installed = false;
+}
+
+bool XmlArenaInstalled() {
+    return arena.installed;
+}
