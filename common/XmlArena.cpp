@@ -15,9 +15,10 @@ constexpr size_t RoundUp(size_t size) {
     return (size + kAlign - 1) & ~(kAlign - 1);
 }
 
-// Every block is preceded by one aligned word: its capacity, or kApart for a
-// block of its own from the C library.
-constexpr size_t kHeader = kAlign;
+// Every block is preceded by one word: its capacity, or kApart for a block of
+// its own from the C library. The word fills the end of an aligned slot: a
+// block and its word take a whole number of slots.
+constexpr size_t kWord = sizeof(size_t);
 constexpr size_t kApart = 1;
 // Larger blocks are kept apart, so that the library can give them back when it
 // grows a buffer or a hash table.
@@ -33,12 +34,14 @@ struct Link {
     Link* next;
 };
 constexpr size_t kLinkSpace = RoundUp(sizeof(Link));
-static_assert(kLinkSpace + kHeader + kLargeBlock <= kFirstChunk, "a small block fits a chunk");
+// A block apart starts one slot after its link; its word ends that slot.
+constexpr size_t kApartOffset = kLinkSpace + kAlign;
+static_assert(kApartOffset + kLargeBlock <= kFirstChunk, "a small block fits a chunk");
 
 struct Arena {
     bool installed = false;
     Link owned{&owned, &owned};
-    char* cursor = nullptr;  // the free space of the newest chunk
+    char* cursor = nullptr;  // the free space of the newest chunk, one word before a slot
     char* end = nullptr;
     char* newest = nullptr;  // the last block cut from it, which can grow in place
     size_t nextChunk = kFirstChunk;
@@ -46,14 +49,15 @@ struct Arena {
 Arena arena;
 
 size_t& Capacity(void* block) {
-    return *reinterpret_cast<size_t*>(static_cast<char*>(block) - kHeader);
+    return *reinterpret_cast<size_t*>(static_cast<char*>(block) - kWord);
 }
 
 Link* LinkOf(void* block) {
-    return reinterpret_cast<Link*>(static_cast<char*>(block) - kHeader - kLinkSpace);
+    return reinterpret_cast<Link*>(static_cast<char*>(block) - kApartOffset);
 }
 
-void* Chain(Link* link) {
+// Chains a chunk or a block apart; returns where its contents start.
+char* Chain(Link* link) {
     link->previous = arena.owned.previous;
     link->next = &arena.owned;
     arena.owned.previous->next = link;
@@ -67,14 +71,14 @@ void Unchain(Link* link) {
 }
 
 void* AllocateApart(size_t size) {
-    if (size > SIZE_MAX - kLinkSpace - kHeader) {
+    if (size > SIZE_MAX - kApartOffset) {
         return nullptr;
     }
-    auto* link = static_cast<Link*>(std::malloc(kLinkSpace + kHeader + size));
+    auto* link = static_cast<Link*>(std::malloc(kApartOffset + size));
     if (link == nullptr) {
         return nullptr;
     }
-    void* block = static_cast<char*>(Chain(link)) + kHeader;
+    void* block = Chain(link) + kAlign;
     Capacity(block) = kApart;
     return block;
 }
@@ -85,7 +89,7 @@ bool StartChunk() {
     if (link == nullptr) {
         return false;
     }
-    arena.cursor = static_cast<char*>(Chain(link));
+    arena.cursor = Chain(link) + kAlign - kWord;
     arena.end = reinterpret_cast<char*>(link) + size;
     arena.newest = nullptr;
     arena.nextChunk = std::min(2 * size, kLargestChunk);
@@ -96,11 +100,11 @@ void* Allocate(size_t size) {
     if (size > kLargeBlock) {
         return AllocateApart(size);
     }
-    const size_t capacity = RoundUp(size);
-    if (static_cast<size_t>(arena.end - arena.cursor) < kHeader + capacity && !StartChunk()) {
+    const size_t capacity = RoundUp(size + kWord) - kWord;
+    if (static_cast<size_t>(arena.end - arena.cursor) < kWord + capacity && !StartChunk()) {
         return nullptr;
     }
-    char* block = arena.cursor + kHeader;
+    char* block = arena.cursor + kWord;
     Capacity(block) = capacity;
     arena.cursor = block + capacity;
     arena.newest = block;
@@ -118,20 +122,20 @@ void Release(void* block) {
         Unchain(link);
         std::free(link);
     } else if (block == arena.newest) {
-        arena.cursor = arena.newest - kHeader;
+        arena.cursor = arena.newest - kWord;
         arena.newest = nullptr;
     }
 }
 
 void* ReallocateApart(void* block, size_t size) {
-    if (size > SIZE_MAX - kLinkSpace - kHeader) {
+    if (size > SIZE_MAX - kApartOffset) {
         return nullptr;
     }
     Link* link = LinkOf(block);
     Unchain(link);
-    auto* moved = static_cast<Link*>(std::realloc(link, kLinkSpace + kHeader + size));
-    void* start = Chain(moved != nullptr ? moved : link);
-    return moved != nullptr ? static_cast<char*>(start) + kHeader : nullptr;
+    auto* moved = static_cast<Link*>(std::realloc(link, kApartOffset + size));
+    char* start = Chain(moved != nullptr ? moved : link);
+    return moved != nullptr ? start + kAlign : nullptr;
 }
 
 void* Reallocate(void* block, size_t size) {
@@ -145,10 +149,11 @@ void* Reallocate(void* block, size_t size) {
     if (size <= capacity) {
         return block;
     }
+    const size_t grown = RoundUp(size + kWord) - kWord;
     if (block == arena.newest && size <= kLargeBlock &&
-        RoundUp(size) <= static_cast<size_t>(arena.end - arena.newest)) {
-        Capacity(block) = RoundUp(size);
-        arena.cursor = arena.newest + RoundUp(size);
+        grown <= static_cast<size_t>(arena.end - arena.newest)) {
+        Capacity(block) = grown;
+        arena.cursor = arena.newest + grown;
         return block;
     }
     void* moved = Allocate(size);
