@@ -65,7 +65,8 @@ Outcome WriteFromOneSerialisation(xmlDoc* doc, xmlNode* value, const char* level
     const int originalFd = OpenForWriting(kNvmOriginalCopy);
     const int newFd = OpenForWriting(kNvmNewFile);
     TwinOutput output(marker, original, changed, originalFd, newFd);
-    xmlSaveCtxt* context = xmlSaveToIO(TwinOutput::Write, nullptr, &output, kNvmEncoding, kSaveOptions);
+    xmlSaveCtxt* context =
+        xmlSaveToIO(TwinOutput::Write, nullptr, &output, kNvmEncoding, kSaveOptions);
     bool saved = context != nullptr && xmlSaveDoc(context, doc) >= 0;
     saved = context != nullptr && xmlSaveClose(context) >= 0 && saved;
     output.Finish();
@@ -102,9 +103,8 @@ bool WriteNvmCopies(xmlDoc* doc, xmlNode* value, const char* levelText) {
     const XmlStringPtr originalContent(xmlNodeGetContent(value));
     // A compressed document is written compressed by the library: the
     // library writes both copies itself then.
-    const Outcome outcome = doc->compression > 0
-                                ? Outcome::kUntold
-                                : WriteFromOneSerialisation(doc, value, levelText);
+    const Outcome outcome =
+        doc->compression > 0 ? Outcome::kUntold : WriteFromOneSerialisation(doc, value, levelText);
     bool complete = outcome == Outcome::kWritten;
     if (outcome == Outcome::kUntold) {
         xmlNodeSetContent(value, originalContent.get());

@@ -74,8 +74,8 @@ bool RewriteInPlace(const std::string& target, const std::string& content) {
     if (fd < 0) {
         return false;
     }
-    bool ok = WriteAll(fd, content.data(), content.size()) && ftruncate(fd, static_cast<off_t>(content.size())) == 0 &&
-              fsync(fd) == 0;
+    bool ok = WriteAll(fd, content.data(), content.size()) &&
+              ftruncate(fd, static_cast<off_t>(content.size())) == 0 && fsync(fd) == 0;
     ok = close(fd) == 0 && ok;
     return ok;
 }
