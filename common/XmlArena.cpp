@@ -15,9 +15,9 @@ constexpr size_t RoundUp(size_t size) {
     return (size + kAlign - 1) & ~(kAlign - 1);
 }
 
-// Every block is preceded by one word: its capacity, or kApart for a block of
-// its own from the C library. The word fills the end of an aligned slot: a
-// block and its word take a whole number of slots.
+// Every block is preceded by one word: its capacity, with kApart set for a
+// block of its own from the C library. The word fills the end of an aligned
+// slot: a block and its word take a whole number of slots.
 constexpr size_t kWord = sizeof(size_t);
 constexpr size_t kApart = 1;
 // Larger blocks are kept apart, so that the library can give them back when it
@@ -71,15 +71,16 @@ void Unchain(Link* link) {
 }
 
 void* AllocateApart(size_t size) {
-    if (size > SIZE_MAX - kApartOffset) {
+    if (size >= SIZE_MAX - kApartOffset) {
         return nullptr;
     }
+    size += size & 1;
     auto* link = static_cast<Link*>(std::malloc(kApartOffset + size));
     if (link == nullptr) {
         return nullptr;
     }
     void* block = Chain(link) + kAlign;
-    Capacity(block) = kApart;
+    Capacity(block) = size | kApart;  // at least the size: sizes are even
     return block;
 }
 
@@ -117,7 +118,7 @@ void Release(void* block) {
     if (block == nullptr) {
         return;
     }
-    if (Capacity(block) == kApart) {
+    if ((Capacity(block) & kApart) != 0) {
         Link* link = LinkOf(block);
         Unchain(link);
         std::free(link);
@@ -127,25 +128,11 @@ void Release(void* block) {
     }
 }
 
-void* ReallocateApart(void* block, size_t size) {
-    if (size > SIZE_MAX - kApartOffset) {
-        return nullptr;
-    }
-    Link* link = LinkOf(block);
-    Unchain(link);
-    auto* moved = static_cast<Link*>(std::realloc(link, kApartOffset + size));
-    char* start = Chain(moved != nullptr ? moved : link);
-    return moved != nullptr ? start + kAlign : nullptr;
-}
-
 void* Reallocate(void* block, size_t size) {
     if (block == nullptr) {
         return Allocate(size);
     }
-    const size_t capacity = Capacity(block);
-    if (capacity == kApart) {
-        return ReallocateApart(block, size);
-    }
+    const size_t capacity = Capacity(block) & ~kApart;
     if (size <= capacity) {
         return block;
     }
