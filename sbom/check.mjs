@@ -27,7 +27,8 @@ function linkInputs(map, own) {
   const archives = [...text.matchAll(/^(\S+\.a)\(/gm)].map((m) => m[1]);
   const objects = [...text.matchAll(/^LOAD (\S+\.o)$/gm)].map((m) => m[1]);
   const inside = resolve(own) + '/';
-  return new Set([...archives, ...objects].map((f) => resolve(f)).filter((f) => !f.startsWith(inside)));
+  const inputs = [...archives, ...objects].map((f) => resolve(f));
+  return new Set(inputs.filter((f) => !f.startsWith(inside)));
 }
 
 function components(bom) {
@@ -49,7 +50,7 @@ for (const file of boms) {
       try {
         parseSpdx(expression);
       } catch (error) {
-        failures.push(`${file}: ${component.name}: licence expression '${expression}': ${error.message}`);
+        failures.push(`${file}: ${component.name}: licence '${expression}': ${error.message}`);
       }
     }
   }
@@ -69,15 +70,18 @@ for (const file of boms) {
     const used = new Set();
     for (const input of linkInputs(options.map, options.own)) {
       const owner = owners.get(basename(input));
-      if (owner === undefined) failures.push(`${file}: the link took ${input}, which no component holds`);
+      if (owner === undefined) failures.push(`${file}: the link took ${input}, of no component`);
       used.add(owner);
     }
     for (const component of bom.components ?? []) {
-      if (!used.has(component.name)) failures.push(`${file}: the link took nothing of ${component.name}`);
+      if (!used.has(component.name)) {
+        failures.push(`${file}: the link took nothing of ${component.name}`);
+      }
     }
   }
 }
 
 for (const failure of failures) console.error(`check-sbom: ${failure}`);
 if (failures.length > 0) process.exit(1);
-console.log(`check-sbom: ${boms.length} bills valid${options.map ? ', every link input listed' : ''}`);
+const linked = options.map ? ', every link input a component' : '';
+console.log(`check-sbom: ${boms.map((b) => basename(b)).join(', ')} valid${linked}`);

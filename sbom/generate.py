@@ -36,7 +36,8 @@ License: not-declared
 
 
 def run(*command, cwd=None):
-    return subprocess.run(command, cwd=cwd, check=True, capture_output=True, text=True).stdout.strip()
+    done = subprocess.run(command, cwd=cwd, check=True, capture_output=True, text=True)
+    return done.stdout.strip()
 
 
 def read(path):
@@ -65,13 +66,20 @@ def copyright_holders(debian_copyright):
     for stanza in debian_copyright.split("\n\n"):
         fields = dict(re.findall(r"^(\S+):[ \t]*(.*(?:\n[ \t].*)*)", stanza, re.M))
         if "Copyright" in fields and not fields.get("Files", "").startswith("debian/"):
-            holders += [h.strip() for h in fields["Copyright"].splitlines() if h.strip() not in holders]
+            for holder in fields["Copyright"].splitlines():
+                if holder.strip() not in holders:
+                    holders.append(holder.strip())
     return holders
 
 
+def purl(package, version, architecture):
+    quote = urllib.parse.quote
+    return f"pkg:deb/debian/{quote(package)}@{quote(version, safe='')}?arch={architecture}"
+
+
 def panel_components(toolchain, sysroot):
-    """The components of sbom/components.toml and the copyright stanzas of
-    their source packages."""
+    """The components of sbom/components.toml, what each needs, and the
+    copyright stanzas of their source packages."""
     versions = {}
     for recipe in (f"{toolchain}/.recipe", f"{sysroot}/.recipe"):
         versions.update(line.split(" ", 1) for line in read(recipe).splitlines() if " " in line)
@@ -80,54 +88,57 @@ def panel_components(toolchain, sysroot):
     components, stanzas = [], {}
     for name, d in declared.items():
         [package] = [p for p in versions if fnmatch.fnmatch(p, d["package"])]
-        version = versions[package]
         doc = f"{sysroot}/usr/share/doc/{package}"
-        files = [line.split() for line in read(f"{doc}/source-files").splitlines()]
-        [dsc] = [f[1] for f in files if f[1].endswith(".dsc")]
-        source, dsc_version = dsc.removesuffix(".dsc").split("_")
-        if dsc_version != re.sub(r"^\d+:", "", version):
-            raise SystemExit(f"{doc}: the notices of {dsc}, not of {package} {version}")
-        holders = copyright_holders(read(f"{doc}/copyright"))
-        component = {
-            "type": "library",
-            "bom-ref": name,
-            "name": name,
-            "version": upstream_version(version),
-            "licenses": [{"expression": d["licence"], "acknowledgement": "declared"}],
-            "copyright": "\n".join(holders),
-        }
-        purl = f"pkg:deb/debian/{source}@{urllib.parse.quote(version, safe='')}?arch=source"
-        pedigree = {}
-        if d.get("debian_patches", True):
-            component["purl"] = purl
-        else:
-            # Debian's fixes are not in the code: the Debian version must not claim them.
-            component["cpe"] = d["cpe"].format(version=component["version"])
-            pedigree["ancestors"] = [{"type": "library", "name": source, "version": version, "purl": purl}]
-            pedigree["notes"] = "Built from the upstream tarball of the Debian source package, without Debian's patches."
-        component["externalReferences"] = [
+        component, notice = panel_component(name, d, versions[package], doc)
+        components.append(component)
+        stanzas.setdefault(notice["source"], (notice, []))[1].append(component)
+    needs = {name: d["needs"] for name, d in declared.items()}
+    return components, needs, [copyright_stanza(*s) for s in stanzas.values()]
+
+
+def panel_component(name, d, version, doc):
+    """A component at the Debian VERSION of its package, and the notice of its
+    source package, from what scripts/panel-sysroot kept in DOC."""
+    files = [line.split() for line in read(f"{doc}/source-files").splitlines()]
+    [dsc] = [f[1] for f in files if f[1].endswith(".dsc")]
+    source, dsc_version = dsc.removesuffix(".dsc").split("_")
+    if dsc_version != re.sub(r"^\d+:", "", version):
+        raise SystemExit(f"{doc}: the notices of {dsc}, not of version {version}")
+    component = {
+        "type": "library",
+        "bom-ref": name,
+        "name": name,
+        "version": upstream_version(version),
+        "licenses": [{"expression": d["licence"], "acknowledgement": "declared"}],
+        "copyright": "\n".join(copyright_holders(read(f"{doc}/copyright"))),
+        "purl": purl(source, version, "source"),
+        "externalReferences": [
             {"type": "source-distribution", "url": url.strip("'"), "comment": file_name,
              "hashes": [{"alg": "SHA-256", "content": checksum.removeprefix("SHA256:")}]}
-            for url, file_name, _, checksum in files]
-        patches = sorted(glob.glob(f"{ROOT}/scripts/patches/{d['patches']}")) if "patches" in d else []
-        if patches:
-            pedigree["patches"] = [
-                {"type": "unofficial", "diff": {"url": os.path.relpath(p, ROOT),
-                                                "text": {"contentType": "text/x-diff", "content": read(p)}}}
-                for p in patches]
-        if pedigree:
-            component["pedigree"] = pedigree
-        component["properties"] = [{"name": "dolvin:link-input", "value": f} for f in d["links"]]
-        components.append(component)
-
-        # One copyright stanza for each source package.
-        stanza = stanzas.setdefault(source, {"names": [], "source": source, "version": version,
-                                             "upstream": component["version"], "holders": holders,
-                                             "licence": d["licence"], "texts": read(f"{doc}/licence"),
-                                             "patches": patches, "unpatched": "notes" in pedigree})
-        stanza["names"].append(name)
-    needs = {name: d["needs"] for name, d in declared.items()}
-    return components, needs, [copyright_stanza(s) for s in stanzas.values()]
+            for url, file_name, _, checksum in files],
+    }
+    pedigree = {}
+    patches = sorted(glob.glob(f"{ROOT}/scripts/patches/{d['patches']}")) if "patches" in d else []
+    if patches:
+        pedigree["patches"] = [
+            {"type": "unofficial",
+             "diff": {"url": os.path.relpath(patch, ROOT),
+                      "text": {"contentType": "text/x-diff", "content": read(patch)}}}
+            for patch in patches]
+    if not d.get("debian_patches", True):
+        # Debian's fixes are not in the code: the Debian version must not claim them.
+        component["cpe"] = d["cpe"].format(version=component["version"])
+        pedigree["ancestors"] = [{"type": "library", "name": source, "version": version,
+                                  "purl": component.pop("purl")}]
+        pedigree["notes"] = ("Built from the upstream tarball of the Debian source package, "
+                             "without Debian's patches.")
+    if pedigree:
+        component["pedigree"] = pedigree
+    component["properties"] = [{"name": "dolvin:link-input", "value": f} for f in d["links"]]
+    notice = {"source": source, "version": version, "texts": read(f"{doc}/licence"),
+              "patches": [os.path.relpath(p, ROOT) for p in patches],
+              "debian_patches": d.get("debian_patches", True)}
+    return component, notice
 
 
 def dep5_licence(expression):
@@ -136,18 +147,21 @@ def dep5_licence(expression):
     return expression.replace(" AND ", " and ").replace(" OR ", " or ")
 
 
-def copyright_stanza(s):
-    comment = (f"{' and '.join(s['names'])} {s['upstream']} from Debian's source package "
-               f"{s['source']} {s['version']}")
-    if s["unpatched"]:
+def copyright_stanza(notice, components):
+    """The stanza of the components from one source package."""
+    names = [c["name"] for c in components]
+    comment = (f"{' and '.join(names)} {components[0]['version']} from Debian's source package "
+               f"{notice['source']} {notice['version']}")
+    if not notice["debian_patches"]:
         comment += " (its upstream tarball, without Debian's patches)"
-    if s["patches"]:
-        comment += ", with " + " and ".join(os.path.relpath(p, ROOT) for p in s["patches"])
+    if notice["patches"]:
+        comment += ", with " + " and ".join(notice["patches"])
     comment += ", linked into usr/bin/dolvin."
-    holders = "\n ".join(s["holders"])
-    return (f"Files: {' '.join(name + '/*' for name in s['names'])}\n"
+    holders = components[0]["copyright"].replace("\n", "\n ")
+    return (f"Files: {' '.join(name + '/*' for name in names)}\n"
             f"Copyright: {holders}\n"
-            f"License: {dep5_licence(s['licence'])}\n{field(s['texts'])}\n"
+            f"License: {dep5_licence(components[0]['licenses'][0]['expression'])}\n"
+            f"{field(notice['texts'])}\n"
             f"Comment:\n{field(textwrap.fill(comment, 76))}")
 
 
@@ -164,8 +178,7 @@ def native_components(program):
         version = run("dpkg-query", "-W", "-f=${Version}", f"{package}:{architecture}")
         components.append({
             "type": "library", "bom-ref": package, "name": package, "version": version,
-            "purl": f"pkg:deb/debian/{urllib.parse.quote(package)}@{urllib.parse.quote(version, safe='')}"
-                    f"?arch={architecture}"})
+            "purl": purl(package, version, architecture)})
     return components, {package: [] for package in packages}
 
 
@@ -186,26 +199,31 @@ def main():
         stanzas = []
         about = ("usr/bin/dolvin uses the shared libraries of other packages, this package's\n"
                  "Depends, each with its own copyright file. dolvin.cdx.json lists them.")
-    copyright_file = "\n\n".join([f"Format: {DEP5}\nUpstream-Name: dolvin\nComment:\n{field(about)}",
-                                  OWN_STANZA, *stanzas]) + "\n"
+    header = f"Format: {DEP5}\nUpstream-Name: dolvin\nComment:\n{field(about)}"
+    copyright_file = "\n\n".join([header, OWN_STANZA, *stanzas]) + "\n"
 
     with open(args.program, "rb") as program:
         sha512 = hashlib.sha512(program.read()).hexdigest()
     epoch = int(os.environ.get("SOURCE_DATE_EPOCH", datetime.datetime.now().timestamp()))
+    timestamp = datetime.datetime.fromtimestamp(epoch, datetime.timezone.utc)
     bom = {
         "$schema": "http://cyclonedx.org/schema/bom-1.6.schema.json",
         "bomFormat": "CycloneDX",
         "specVersion": "1.6",
         "version": 1,
         "metadata": {
-            "timestamp": datetime.datetime.fromtimestamp(epoch, datetime.timezone.utc).strftime("%Y-%m-%dT%H:%M:%SZ"),
+            "timestamp": timestamp.strftime("%Y-%m-%dT%H:%M:%SZ"),
             "tools": {"components": [{"type": "application", "name": "dolvin sbom/generate.py",
                                       "version": args.version}]},
             "component": {
-                "type": "application", "bom-ref": "dolvin", "name": "dolvin", "version": args.version,
+                "type": "application",
+                "bom-ref": "dolvin",
+                "name": "dolvin",
+                "version": args.version,
                 "licenses": [{"license": {"name": "NOASSERTION"}}],
                 "hashes": [{"alg": "SHA-512", "content": sha512}],
-                "properties": [{"name": "bsi:component:filename", "value": os.path.basename(args.program)}],
+                "properties": [{"name": "bsi:component:filename",
+                                "value": os.path.basename(args.program)}],
             },
         },
         "components": components,
@@ -214,7 +232,8 @@ def main():
     }
     # Named after its content: the same program and components, the same bill.
     content = json.dumps(bom, sort_keys=True).encode()
-    bom["serialNumber"] = f"urn:uuid:{uuid.uuid5(uuid.NAMESPACE_URL, hashlib.sha512(content).hexdigest())}"
+    serial = uuid.uuid5(uuid.NAMESPACE_URL, hashlib.sha512(content).hexdigest())
+    bom["serialNumber"] = f"urn:uuid:{serial}"
 
     os.makedirs(args.doc, exist_ok=True)
     with open(f"{args.doc}/copyright", "w", encoding="utf-8") as file:
