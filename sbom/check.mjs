@@ -27,7 +27,7 @@ function linkInputs(map, own) {
   const archives = [...text.matchAll(/^(\S+\.a)\(/gm)].map((m) => m[1]);
   const objects = [...text.matchAll(/^LOAD (\S+\.o)$/gm)].map((m) => m[1]);
   const inside = resolve(own) + '/';
-  const inputs = [...archives, ...objects].map((f) => resolve(f));
+  const inputs = [...archives, ...objects].map((f) => resolve(own, f));
   return new Set(inputs.filter((f) => !f.startsWith(inside)));
 }
 
