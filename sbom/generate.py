@@ -87,8 +87,13 @@ def panel_components(toolchain, sysroot):
         declared = tomllib.load(file)
     components, stanzas = [], {}
     for name, d in declared.items():
-        [package] = [p for p in versions if fnmatch.fnmatch(p, d["package"])]
+        packages = [p for p in versions if fnmatch.fnmatch(p, d["package"])]
+        if len(packages) != 1:
+            raise SystemExit(f"{name}: the recipes name {packages or 'no'} package {d['package']}")
+        package = packages[0]
         doc = f"{sysroot}/usr/share/doc/{package}"
+        if not os.path.isdir(doc):
+            raise SystemExit(f"{doc} is missing: scripts/panel-sysroot keeps it")
         component, notice = panel_component(name, d, versions[package], doc)
         components.append(component)
         stanzas.setdefault(notice["source"], (notice, []))[1].append(component)
