@@ -1,8 +1,28 @@
-# Installation and packages. Only the program and its manual page are
-# installed: never dolvin-sandbox, never the tests.
+# Installation and packages. Only the program, its manual page, its copyright
+# file and its bill of materials are installed: never dolvin-sandbox, never
+# the tests.
 include(GNUInstallDirs)
 install(TARGETS dolvin RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/doc/dolvin.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+# The copyright file and the bill of materials (sbom/generate.py) describe the
+# program as installed, stripped or not, so they are written once it is: the
+# bill holds its SHA-512. The panel program's components are the libraries of
+# the panel toolchain and sysroot.
+find_package(Python3 3.11 REQUIRED COMPONENTS Interpreter)
+set(dolvin_sbom_options --version ${PROJECT_VERSION})
+if(CMAKE_CROSSCOMPILING)
+    list(APPEND dolvin_sbom_options --panel ${dolvin_panel_toolchain} ${dolvin_panel_libraries})
+endif()
+install(CODE "
+    set(prefix \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}\")
+    set(doc \"\${prefix}/${CMAKE_INSTALL_DOCDIR}\")
+    execute_process(COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/sbom/generate.py
+                            ${dolvin_sbom_options} --doc \${doc}
+                            --program \${prefix}/${CMAKE_INSTALL_BINDIR}/dolvin
+                    COMMAND_ERROR_IS_FATAL ANY)
+    list(APPEND CMAKE_INSTALL_MANIFEST_FILES \${doc}/copyright \${doc}/dolvin.cdx.json)
+")
 
 set(DOLVIN_PACKAGE_MAINTAINER "dolvin maintainers <dolvin@example.org>"
     CACHE STRING "Maintainer named in the Debian package")
@@ -31,7 +51,7 @@ endif()
 include(CPack)
 
 if(DOLVIN_TESTS)
-    add_test(NAME Install.StagesProgramAndManualOnly
+    add_test(NAME Install.StagesProgramAndItsDocumentsOnly
              COMMAND ${CMAKE_COMMAND} -DBUILD_DIR=${PROJECT_BINARY_DIR}
                      -DSTAGE=${PROJECT_BINARY_DIR}/install-test -P
                      ${PROJECT_SOURCE_DIR}/cmake/CheckInstall.cmake)
