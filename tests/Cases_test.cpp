@@ -1,18 +1,23 @@
 // The real program over the cases of tests/cases/*.txt (format: README.md
-// there). Every run is bounded in time and memory and traced: it opens
-// nothing of the test's files but the panel's own, never a catalog or the
-// network, and a run that printed the usage opened nothing of the panel.
+// there), each on a throw-away panel tree. Every run is bounded in time and
+// memory and traced: it opens nothing of the test's files but the panel's
+// own, never a catalog or the network, and a run that printed the usage
+// opened nothing of the panel.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <iostream>
 #include <iterator>
 #include <map>
@@ -21,21 +26,27 @@
 #include <set>
 #include <sstream>
 
-#include "tests/PanelTree.h"
-#include "tests/SyscallTrace.h"
-
 namespace fs = std::filesystem;
 
 namespace {
 
 using Words = std::vector<std::string>;
 using Defs = std::map<std::string, std::string>;
-// A case as written: its lines, after the defs of its file. Words are made
-// only when the case runs: some are many megabytes.
-struct Case {
-    std::string name;
-    std::vector<std::string> lines;
-};
+
+void WriteFile(const std::string& path, const std::string& content) {
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+bool Exists(const std::string& path) {
+    std::error_code ignored;
+    return fs::exists(fs::symlink_status(path, ignored));
+}
 
 std::string Replaced(std::string text, const std::string& from, const std::string& to) {
     for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
@@ -49,6 +60,191 @@ std::string Joined(const Words& w, size_t from) {
     return std::accumulate(w.begin() + static_cast<long>(std::min(from, w.size())), w.end(),
                            std::string());
 }
+
+// Whether every run goes through $DOLVIN_TEST_WRAPPER (a checker such as
+// valgrind, whose own system calls then show in traces too).
+const bool kWrapped =
+    std::getenv("DOLVIN_TEST_WRAPPER") != nullptr && std::getenv("DOLVIN_TEST_WRAPPER")[0] != '\0';
+const bool kLongTests = std::getenv("DOLVIN_LONG_TESTS") != nullptr &&
+                        std::string(std::getenv("DOLVIN_LONG_TESTS")) == "1";
+
+struct RunResult {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+// A healthy panel below a directory of its own: thresholds 0 0.5 0.25 0.125,
+// level 1 in both stores.
+class PanelTree {
+  public:
+    PanelTree() {
+        const char* tmp = std::getenv("TMPDIR");
+        base_ = std::string(tmp != nullptr ? tmp : "/tmp") + "/dolvin-test-XXXXXX";
+        if (mkdtemp(base_.data()) == nullptr) {
+            std::abort();
+        }
+        root_ = base_ + "/root";
+        WriteFile(root_ + "/uish/panel_config.xml",
+                  "<?xml version=\"1.0\"?>\n<panelConfig><panelHardware><accelCtlr "
+                  "levels=\"0.0 0.5 0.25 0.125\"/></panelHardware></panelConfig>\n");
+        WriteFile(Settings(), "true true true true 0.5 \n");
+        WriteFile(Nvm(),
+                  "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<NVM><UISettings>"
+                  "<accelerometerSetting><sensitivity>1</sensitivity>"
+                  "</accelerometerSetting><brightness>80</brightness></UISettings></NVM>\n");
+    }
+    ~PanelTree() {
+        std::error_code ignored;
+        fs::remove_all(base_, ignored);
+    }
+    PanelTree(const PanelTree&) = delete;
+    PanelTree& operator=(const PanelTree&) = delete;
+
+    std::string Settings() const { return root_ + "/usr/ui/uish/etc/accel.conf"; }
+    std::string Nvm(const std::string& name = "NVM.xml") const {
+        return root_ + "/usr/ui/qel/nvm/defaults/Default/" + name;
+    }
+    const std::string& Root() const { return root_; }
+
+    // Runs dolvin-sandbox from directory cwd (the root when empty), behind the
+    // prefix (strace...), then $DOLVIN_TEST_WRAPPER and, for a cross-built
+    // program, its emulator: a tracer in the prefix sees the emulator make the
+    // program's system calls.
+    RunResult Run(const Words& args, const std::string& cwd = "", const Words& prefix = {}) const {
+        // LeakSanitizer cannot work under a tracer; untraced runs check for leaks.
+        const char* asan = std::getenv("ASAN_OPTIONS");
+        const bool traced = std::find(prefix.begin(), prefix.end(), "strace") != prefix.end();
+        Words command = {"env", "-C", cwd.empty() ? root_ : cwd, "DOLVIN_SANDBOX_ROOT=" + root_,
+                         std::string("ASAN_OPTIONS=") + (asan != nullptr ? asan : "") +
+                             (traced ? ":detect_leaks=0" : "")};
+        command.insert(command.end(), prefix.begin(), prefix.end());
+        const char* checker = std::getenv("DOLVIN_TEST_WRAPPER");
+        std::istringstream wrappers(std::string(checker != nullptr ? checker : "") + " " +
+                                    DOLVIN_SANDBOX_EMULATOR + " " + DOLVIN_SANDBOX_EXE);
+        command.insert(command.end(), std::istream_iterator<std::string>(wrappers), {});
+        command.insert(command.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (std::string& word : command) {
+            argv.push_back(word.data());
+        }
+        argv.push_back(nullptr);
+        // Output files of this run's own: runs from several threads may overlap.
+        static std::atomic<int> runs = 0;
+        const std::string out = base_ + "/out." + std::to_string(++runs);
+        const pid_t child = fork();
+        if (child == 0) {
+            if (freopen(out.c_str(), "w", stdout) != nullptr &&
+                freopen((out + ".err").c_str(), "w", stderr) != nullptr) {
+                execvp(argv[0], argv.data());
+            }
+            _exit(127);
+        }
+        int wait = 0;
+        waitpid(child, &wait, 0);
+        RunResult result = {WIFEXITED(wait) ? WEXITSTATUS(wait) : 128 + WTERMSIG(wait),
+                            ReadFile(out), ReadFile(out + ".err")};
+        fs::remove(out);
+        fs::remove(out + ".err");
+        return result;
+    }
+
+    // Every file below the root, path and content.
+    std::string Snapshot() const {
+        std::set<std::string> entries;
+        for (const auto& entry : fs::recursive_directory_iterator(root_)) {
+            std::error_code loop;  // a link to itself is no file
+            const std::string path = entry.path().string().substr(root_.size());
+            entries.insert(entry.is_regular_file(loop) ? path + "=" + ReadFile(entry.path())
+                                                       : path);
+        }
+        std::string all;
+        for (const std::string& entry : entries) {
+            all += entry + "\n";
+        }
+        return all;
+    }
+
+  private:
+    std::string base_;
+    std::string root_;
+};
+
+// One system call of a run, read back from an strace log written with
+// "-f -y" (descriptors shown with their paths).
+struct Syscall {
+    std::string name;
+    int nth;             // among the calls of this name, from 1, as strace's when= counts
+    std::string args;    // as strace shows them
+    std::string result;  // "0", "-1 ENOENT (...)", "3</path>"
+    std::string cwd;     // the working directory when it was made
+
+    bool Failed() const { return result.rfind("-1", 0) == 0; }
+
+    // The path of the descriptor in the first argument, or of the one returned.
+    std::string FdPath(bool returned = false) const {
+        std::smatch match;
+        const bool found =
+            std::regex_search(returned ? result : args, match, std::regex("^[0-9]+<([^>]*)>"));
+        return found ? match[1].str() : "";
+    }
+
+    // The path in the index-th quoted argument, made absolute; "" if none.
+    std::string Path(int index = 0) const {
+        // A quoted first argument is a path (not written data) in calls on names.
+        if (args.rfind('"', 0) != 0 && args.rfind("AT_FDCWD", 0) != 0) {
+            return "";
+        }
+        std::string rest = args;
+        std::smatch match;
+        for (int skipped = 0; std::regex_search(rest, match, std::regex("\"([^\"]*)\""));
+             ++skipped) {
+            const std::string path = match[1];
+            if (skipped == index) {
+                return path.empty() || path[0] == '/' ? path : path == "." ? cwd : cwd + "/" + path;
+            }
+            rest = match.suffix();
+        }
+        return "";
+    }
+
+    // Whether the call names a path or descriptor below directory.
+    bool Below(const std::string& directory) const {
+        for (const std::string& path : {Path(0), Path(1), FdPath(), FdPath(true)}) {
+            if (path.rfind(directory + "/", 0) == 0) {
+                return true;
+            }
+        }
+        return false;
+    }
+};
+
+// The calls of a run that started in directory cwd.
+std::vector<Syscall> ReadTrace(const std::string& traceFile, const std::string& cwd) {
+    std::vector<Syscall> calls;
+    std::map<std::string, int> seen;
+    std::ifstream in(traceFile);
+    // "PID  name(args) = result", results aligned; signals and exits do not match.
+    const std::regex call(R"(^\d+ +(\w+)\((.*)\) *= (.*)$)");
+    std::smatch match;
+    for (std::string line; std::getline(in, line);) {
+        if (std::regex_match(line, match, call) && line.find("resumed>") == std::string::npos) {
+            calls.push_back({match[1], ++seen[match[1]], match[2], match[3],
+                             calls.empty() ? cwd : calls.back().cwd});
+            if (calls.back().name == "chdir" && !calls.back().Failed()) {
+                calls.back().cwd = calls.back().Path();
+            }
+        }
+    }
+    return calls;
+}
+
+// A case as written: its lines, after the defs of its file. Words are made
+// only when the case runs: some are many megabytes.
+struct Case {
+    std::string name;
+    std::vector<std::string> lines;
+};
 
 // One word: "C-escaped"*N, @fixture, bare; $name in it takes a def's value.
 std::string Word(std::istream& in, const Defs& defs) {
@@ -93,21 +289,11 @@ std::vector<Case> LoadCases() {
     return cases;
 }
 
-// The files of a run's file calls, "network" for its network calls.
-std::set<std::string> Accessed(const std::string& trace, const std::string& cwd) {
-    std::set<std::string> accessed;
-    for (const Syscall& call : ReadTrace(trace, cwd)) {
-        const bool network = call.name == "socket" || call.name == "connect";
-        accessed.insert(network ? "network" : call.Path());
-    }
-    return accessed;
-}
-
 // A command prefix that runs the program in a mount namespace of its own
 // where dataFile is bind-mounted over the settings file, in its directory made
 // read-only if asked: a panel with a read-only root file system.
-std::vector<std::string> MountedSettingsFile(const std::string& settingsFile,
-                                             const std::string& dataFile, bool readOnlyDirectory) {
+Words MountedSettingsFile(const std::string& settingsFile, const std::string& dataFile,
+                          bool readOnlyDirectory) {
     std::string script = R"(mount --bind "$2" "$3" && shift 3 && exec "$@")";
     if (readOnlyDirectory) {
         script = R"(mount --bind "$1" "$1" && mount -o remount,bind,ro "$1" && )" + script;
@@ -115,14 +301,6 @@ std::vector<std::string> MountedSettingsFile(const std::string& settingsFile,
     const std::string directory = settingsFile.substr(0, settingsFile.rfind('/'));
     return {"unshare", "--mount", "--propagation", "private", "sh",        "-c",
             script,    "sh",      directory,       dataFile,  settingsFile};
-}
-
-// Whether that works here (root in a system that permits mounts).
-bool MountsPermitted() {
-    // "true" passes over the program that follows it.
-    static const bool permitted =
-        PanelTree().Run({}, "", {"unshare", "--mount", "true"}).status == 0;
-    return permitted;
 }
 
 // The state-changing calls under every name the C library issues them by,
@@ -153,9 +331,6 @@ const Kind* KindOf(const std::string& name) {
     }
     return nullptr;
 }
-
-const bool kLongTests = std::getenv("DOLVIN_LONG_TESTS") != nullptr &&
-                        std::string(std::getenv("DOLVIN_LONG_TESTS")) == "1";
 
 class CaseRun {
   public:
@@ -190,11 +365,12 @@ class CaseRun {
         return index;
     }
 
-    // The command prefix of a run traced into trace, with the case's own
-    // strace words and the given ones.
+    // The command prefix of a run traced into trace (read by ReadTrace), with
+    // the case's own strace words and the given ones.
     Words Traced(const std::string& trace, const Words& more = {}, const Words& limits = {}) const {
         Words prefix = mount_;
-        for (const Words& words : {limits, StraceInto(trace), strace_, more}) {
+        const Words strace = {"strace", "-f", "-qq", "-y", "-s", "64", "-o", trace};
+        for (const Words& words : {limits, strace, strace_, more}) {
             prefix.insert(prefix.end(), words.begin(), words.end());
         }
         return prefix;
@@ -257,7 +433,10 @@ class CaseRun {
             lock_ = open(path.c_str(), O_RDONLY);
             ASSERT_EQ(flock(lock_, LOCK_EX), 0);
         } else if (key == "mount") {  // w[0] over the settings file; "ro": directory read-only
-            if (!MountsPermitted()) {
+            // Where mounts are not permitted (no root), "true" passes over the program.
+            static const bool permitted =
+                PanelTree().Run({}, "", {"unshare", "--mount", "true"}).status == 0;
+            if (!permitted) {
                 GTEST_SKIP() << "mounting is not permitted here";
             }
             mount_ = MountedSettingsFile(tree_.Settings(), path, w.size() > 1);
@@ -268,6 +447,8 @@ class CaseRun {
             }
         } else if (key == "run") {
             Run(w);
+        } else if (key == "concurrent") {
+            Concurrent(std::stoi(w[0]), Words(w.begin() + 1, w.end()));
         } else if (key == "status") {
             EXPECT_EQ(run_.status, std::stoi(w[0])) << run_.err.substr(0, 2000);
         } else if (key == "out") {
@@ -319,22 +500,73 @@ class CaseRun {
         const bool usage = run_.out.rfind("\ndolvin : ", 0) == 0;
         const std::string base = tree_.Root().substr(0, tree_.Root().rfind('/'));
         const std::string cwd = cwd_.empty() ? tree_.Root() : cwd_;
-        for (const std::string& path : Accessed(trace, cwd)) {
+        for (const Syscall& call : ReadTrace(trace, cwd)) {
+            const bool network = call.name == "socket" || call.name == "connect";
+            const std::string path = network ? "network" : call.Path();
             const bool own = path.rfind(base, 0) != 0 || path == cwd ||
                              path.rfind(tree_.Root() + "/uish/", 0) == 0 ||
                              path.rfind(tree_.Root() + "/usr/ui/", 0) == 0;
-            EXPECT_TRUE(Wrapped() || (own && !(usage && path.rfind(base, 0) == 0) &&
-                                      path.find("catalog") == std::string::npos))
+            EXPECT_TRUE(kWrapped || (own && !network && !(usage && path.rfind(base, 0) == 0) &&
+                                     path.find("catalog") == std::string::npos))
                 << "opened " << path;
         }
+    }
+
+    // Each command line (separated by "/") in a loop of its own for seconds,
+    // all at once, while the stores are read every 2 ms: each always holds
+    // what one of the command lines leaves when run alone, every run
+    // succeeds, and at the end both stores hold the result of the same one.
+    void Concurrent(int seconds, const Words& w) {
+        std::vector<Words> commands(1);
+        for (const std::string& word : w) {
+            if (word == "/") {
+                commands.emplace_back();
+            } else {
+                commands.back().push_back(word);
+            }
+        }
+        std::set<std::array<std::string, 2>> results = {Stores()};
+        std::array<std::set<std::string>, 2> whole = {{{Stores()[0]}, {Stores()[1]}}};
+        for (const Words& args : commands) {
+            tree_.Run(args);
+            results.insert(Stores());
+            whole[0].insert(Stores()[0]);
+            whole[1].insert(Stores()[1]);
+        }
+        const Words loop = {"bash", "-c",
+                            R"(end=$1 runs=0 failed=0; shift; while [ $SECONDS -lt $end ]; do
+               out=$("$@") || failed=$((failed + 1));
+               [[ $out =~ ^([0-3]|xpath\ returned\ 1\ nodes)$ ]] || failed=$((failed + 1));
+               runs=$((runs + 1)); done; echo "$runs runs, $failed failed")",
+                            "loop", std::to_string(seconds)};
+        std::vector<std::future<RunResult>> workers;
+        for (const Words& args : commands) {
+            workers.push_back(std::async(
+                std::launch::async, [this, &loop, args] { return tree_.Run(args, "", loop); }));
+        }
+        int moments = 0;
+        for (; workers[0].wait_for(std::chrono::milliseconds(2)) != std::future_status::ready &&
+               !testing::Test::HasFailure();
+             ++moments) {
+            const auto stores = Stores();
+            EXPECT_EQ(whole[0].count(stores[0]), 1U) << stores[0];
+            EXPECT_EQ(whole[1].count(stores[1]), 1U) << stores[1];
+        }
+        for (auto& worker : workers) {
+            const std::string out = worker.get().out;
+            std::cout << "[ concurrency ] " << out;
+            EXPECT_NE(out.find(" 0 failed"), std::string::npos);
+        }
+        std::cout << "[ concurrency ] " << moments << " moments checked" << std::endl;
+        EXPECT_EQ(results.count(Stores()), 1U);
     }
 
     // A time limit and, where no sanitizer or checker needs a large address
     // space, a memory limit.
     static Words Limits() {
-        Words prefix = {"timeout", "-s", "KILL", Wrapped() ? "600" : "60"};
+        Words prefix = {"timeout", "-s", "KILL", kWrapped ? "600" : "60"};
 #ifndef __SANITIZE_ADDRESS__
-        if (!Wrapped()) {  // the emulator bounds the program to 1 GiB itself and needs more
+        if (!kWrapped) {  // the emulator bounds the program to 1 GiB itself and needs more
             prefix.insert(
                 prefix.end(),
                 {"prlimit",
@@ -351,7 +583,6 @@ class CaseRun {
     std::map<std::string, std::string> inodes_;
     int lock_ = -1;
 };
-
 // A file made live by a rename, or rewritten in place, was flushed after its
 // last write (and so before the rename); every change of a directory's
 // entries was flushed after it.
@@ -476,7 +707,7 @@ class FaultLoop {
 #else
         constexpr bool kSanitized = false;
 #endif
-        if (crash && Wrapped()) {
+        if (crash && kWrapped) {
             GTEST_SKIP() << "a killed run has no memory errors to report";
         }
         Discover(crash && kLongTests);
@@ -501,7 +732,7 @@ class FaultLoop {
             }
             // Under a checker, every failure path once is enough.
             Words errors = step.kind->errors;
-            if (Wrapped()) {
+            if (kWrapped) {
                 errors.resize(1);
             } else if (kLongTests) {
                 errors.insert(errors.end(), step.kind->moreErrors.begin(),
@@ -518,7 +749,7 @@ class FaultLoop {
             // sanitizer's runtime and valgrind write to pipes of their own and
             // stop when that fails, so writes fail for good only without them.
             const bool ownWrites = kSanitized && step.kind == &kKinds[kWrite];
-            if (!Wrapped() && !ownWrites &&
+            if (!kWrapped && !ownWrites &&
                 (alwaysFails_.empty() || step.kind != &kKinds[kRename])) {
                 Check(at + errors[0] + when + "+", false, at + errors[0] + when + "+" + on);
             }
