@@ -407,6 +407,9 @@ class CaseRun {
         if (key == "rm") {
             return;  // removed above
         }
+        if (key == "fails" || key == "usage") {  // and then as err-end or out
+            EXPECT_EQ(run_.status, 1) << run_.err.substr(0, 2000);
+        }
         if (key == "file") {
             WriteFile(path, text);
         } else if (key == "mkdir") {
@@ -451,11 +454,12 @@ class CaseRun {
             Concurrent(std::stoi(w[0]), Words(w.begin() + 1, w.end()));
         } else if (key == "status") {
             EXPECT_EQ(run_.status, std::stoi(w[0])) << run_.err.substr(0, 2000);
-        } else if (key == "out") {
+        } else if (key == "out" || key == "usage") {
             // The usage shows when the program was built.
             const std::regex stamp(R"(\(\w{3} [ \d]\d \d{4} \d\d:\d\d:\d\d\) )");
-            EXPECT_EQ(std::regex_replace(run_.out, stamp, "(STAMP) "), Joined(w, 0));
-        } else if (key == "err" || key == "err-start" || key == "err-end") {
+            EXPECT_EQ(std::regex_replace(run_.out, stamp, "(STAMP) "),
+                      key == "out" ? Joined(w, 0) : ReadFile(DOLVIN_TEST_DATA "/usage.txt"));
+        } else if (key == "err" || key == "err-start" || key == "err-end" || key == "fails") {
             const std::string part = Joined(w, 0);
             const std::string& err = run_.err;
             EXPECT_TRUE(key == "err"         ? err == part
