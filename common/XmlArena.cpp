@@ -160,9 +160,10 @@ char* Duplicate(const char* text) {
 }  // namespace
 
 XmlArena::XmlArena() {
-#if DOLVIN_XML_ARENA
-    arena.installed = xmlMemSetup(Release, Allocate, Reallocate, Duplicate) == 0;
-#endif
+    constexpr bool kBuiltWithArena = DOLVIN_XML_ARENA != 0;
+    if (kBuiltWithArena) {
+        arena.installed = xmlMemSetup(Release, Allocate, Reallocate, Duplicate) == 0;
+    }
 }
 
 XmlArena::~XmlArena() {
