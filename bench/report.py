@@ -219,9 +219,9 @@ def main():
         bench = Bench(options.builds, options.smoke, work)
         smoke = options.smoke
         load = os.getloadavg()
-        host = bench.measure(bench.host, [4] * 2 if smoke else [40, 20, 10], 1 if smoke else 2,
+        host = bench.measure(bench.host, [4] * 2 if smoke else [40, 20, 12], 1 if smoke else 2,
                              1 if smoke else 3)
-        panel = bench.measure(bench.panel, [2] * 2 if smoke else [10, 6, 4], 1 if smoke else 2,
+        panel = bench.measure(bench.panel, [2] * 2 if smoke else [10, 8, 6], 1 if smoke else 2,
                               1 if smoke else 3)
         print("bench: get, instructions", file=sys.stderr)
         get = hyperfine(bench.get, 10 if smoke else 400, None, 1, work, shell=False)
