@@ -91,6 +91,16 @@ def syscalls(command, prepare, work):
     return {name: totals[name] for name in SYSCALLS}
 
 
+def guest_instructions(command, prepare, work, plugin):
+    """Guest instructions an emulated run executes, and those it translated."""
+    run(prepare)
+    out = work / "guest-instructions"
+    plugged = command.replace(QEMU, f"{QEMU} -plugin {plugin}", 1)
+    run(f"GUEST_INSTRUCTIONS_OUT={out} {plugged}")
+    executed, translated = out.read_text().split()
+    return int(executed), int(translated)
+
+
 def instructions(command, prepare, work):
     run(prepare)
     out = work / "callgrind.out"
@@ -228,7 +238,10 @@ def main():
         counted = {name: instructions(bench.host[name].replace(" >/dev/null", ""),
                                       bench.restore(bench.sizes[-2]), work)
                    for name in bench.host if name.startswith("dolvin") or name.endswith("-P")}
-        report = write_report(bench, host, panel, get, counted, started, load, out)
+        guest = {name: guest_instructions(command, bench.restore(bench.sizes[-2]), work,
+                                          options.builds / "guest-instructions.so")
+                 for name, command in bench.panel.items()}
+        report = write_report(bench, host, panel, get, counted, guest, started, load, out)
         out.parent.mkdir(parents=True, exist_ok=True)
         plot(bench, host, panel, out.with_suffix(".png"))
         out.write_text(report)
@@ -245,7 +258,7 @@ def verdict(value, limit):
     return "met" if value <= limit else "**missed**"
 
 
-def write_report(bench, host, panel, get, counted, started, load, out):
+def write_report(bench, host, panel, get, counted, guest, started, load, out):
     big, mid = bench.sizes[-1], bench.sizes[-2]
     before = f"dolvin {bench.before}" if bench.before else None
 
@@ -373,6 +386,14 @@ System calls of the guest in one set, {label(big)} (`qemu-ppc -strace`;
 `mmap` counts `mmap2`, `write` counts `writev`):
 
 {table(["Program"] + SYSCALLS, call_rows(panel, bench.panel))}
+
+Guest instructions of one set, {label(mid)} (`bench/guest-instructions.c`): those
+executed, the measure of the work on a real core, and those translated, each
+once. The emulator translates every piece of code the first time it runs: a
+cost a real core does not have, which falls most on startup code that the
+plain C steps lack (the C++ runtime, the settings file, the panel document).
+
+{table(["Program", "Executed", "ratio to plain C", "Translated"], [[n, f"{e / 1e6:.1f} M", ratio(e, guest["plain C"][0]), f"{t / 1e3:.1f} k"] for n, (e, t) in guest.items()])}
 """
     if levers:
         text += f"""

@@ -15,7 +15,9 @@ TwinOutput::TwinOutput(std::string marker, std::string firstText, std::string se
                        int firstFd, int secondFd)
     : marker_(std::move(marker)),
       texts_{std::move(firstText), std::move(secondText)},
-      files_{File(firstFd), File(secondFd)} {}
+      files_{File(firstFd), File(secondFd)} {
+    block_.reserve(kBlockSize + (size_t{64} << 10));
+}
 
 int TwinOutput::Write(void* context, const char* data, int length) {
     static_cast<TwinOutput*>(context)->Take(data, static_cast<size_t>(length));
@@ -23,31 +25,45 @@ int TwinOutput::Write(void* context, const char* data, int length) {
 }
 
 void TwinOutput::Take(const char* data, size_t length) {
-    pending_.append(data, length);
-    size_t start = 0;
-    for (size_t found = 0; (found = pending_.find(marker_, start)) != std::string::npos;
-         start = found + marker_.size()) {
-        PassToBoth(pending_.data() + start, found - start);
-        files_[0].Append(texts_[0].data(), texts_[0].size());
-        files_[1].Append(texts_[1].data(), texts_[1].size());
-        ++markers_;
+    const size_t held = marker_.size() - 1;
+    size_t from = block_.size() > held ? block_.size() - held : 0;
+    block_.append(data, length);
+    for (size_t found = 0; (found = block_.find(marker_, from)) != std::string::npos;) {
+        if (++markers_ == 1) {
+            block_.erase(found, marker_.size());
+            split_ = found;
+            from = found;
+        } else {
+            from = found + marker_.size();
+        }
     }
-    // The end may be the start of a marker that the next chunk completes.
-    const size_t held = std::min(pending_.size() - start, marker_.size() - 1);
-    PassToBoth(pending_.data() + start, pending_.size() - start - held);
-    pending_.erase(0, pending_.size() - held);
+    if (block_.size() >= kBlockSize) {
+        Flush(block_.size() - held);
+    }
 }
 
-void TwinOutput::PassToBoth(const char* data, size_t length) {
-    files_[0].Append(data, length);
-    files_[1].Append(data, length);
+// Writes the first length bytes of the block to both files, each with its
+// own text where the marker was, and drops them.
+void TwinOutput::Flush(size_t length) {
+    if (split_ <= length) {
+        for (int file = 0; file < 2; ++file) {
+            const std::string bytes =
+                block_.substr(0, split_) + texts_[file] + block_.substr(split_, length - split_);
+            files_[file].Write(bytes.data(), bytes.size());
+        }
+        split_ = std::string::npos;
+    } else {
+        files_[0].Write(block_.data(), length);
+        files_[1].Write(block_.data(), length);
+        if (split_ != std::string::npos) {
+            split_ -= length;
+        }
+    }
+    block_.erase(0, length);
 }
 
 void TwinOutput::Finish() {
-    PassToBoth(pending_.data(), pending_.size());
-    pending_.clear();
-    files_[0].Flush();
-    files_[1].Flush();
+    Flush(block_.size());
 }
 
 bool TwinOutput::Complete(int file) const {
@@ -55,20 +71,9 @@ bool TwinOutput::Complete(int file) const {
     return f.fd >= 0 && !f.failed && f.written > 0;
 }
 
-void TwinOutput::File::Append(const char* data, size_t length) {
-    if (fd < 0 || failed) {
-        return;
+void TwinOutput::File::Write(const char* data, size_t length) {
+    if (fd >= 0 && !failed && length > 0) {
+        failed = !WriteAll(fd, data, length);
+        written += length;
     }
-    block.append(data, length);
-    if (block.size() >= kBlockSize) {
-        Flush();
-    }
-}
-
-void TwinOutput::File::Flush() {
-    if (fd >= 0 && !failed && !block.empty()) {
-        failed = !WriteAll(fd, block.data(), block.size());
-        written += block.size();
-    }
-    block.clear();
 }

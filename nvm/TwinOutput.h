@@ -4,11 +4,11 @@
 #include <string>
 
 // Writes one serialisation of a document to two files that differ in one
-// place: where the marker's bytes appear, the first file gets firstText and
-// the second secondText. Bytes are carried across the serialiser's chunks, so
-// a marker split between two of them is still found, and each file is written
-// in large blocks. A file whose descriptor is -1 or whose write failed gets no
-// more bytes. The marker must not be empty.
+// place: where the marker's bytes appear first, the first file gets firstText
+// and the second secondText. The bytes are gathered once, in large blocks
+// that both files are written from; the end of a chunk that could begin a
+// marker waits for the next chunk. A file whose descriptor is -1 or whose
+// write failed gets no more bytes. The marker must not be empty.
 class TwinOutput {
   public:
     TwinOutput(std::string marker, std::string firstText, std::string secondText, int firstFd,
@@ -32,18 +32,17 @@ class TwinOutput {
         int fd;
         bool failed = false;
         size_t written = 0;
-        std::string block;
 
-        void Append(const char* data, size_t length);
-        void Flush();
+        void Write(const char* data, size_t length);
     };
 
     void Take(const char* data, size_t length);
-    void PassToBoth(const char* data, size_t length);
+    void Flush(size_t length);
 
     std::string marker_;
     std::string texts_[2];
     File files_[2];
-    std::string pending_;
+    std::string block_;                 // bytes for both files
+    size_t split_ = std::string::npos;  // where the first marker was taken out of block_
     int markers_ = 0;
 };
