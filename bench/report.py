@@ -37,7 +37,8 @@ def run(command, **options):
 
 
 def hyperfine(commands, runs, prepare, rounds, work, shell=True):
-    """Wall-time median and CPU-time mean (seconds) of each named command."""
+    """Wall-time median and the means of user and system time (seconds) of
+    each named command."""
     times = collections.defaultdict(list)
     cpu = collections.defaultdict(list)
     names = list(commands)
@@ -53,8 +54,9 @@ def hyperfine(commands, runs, prepare, rounds, work, shell=True):
         subprocess.run(arguments, check=True, stdout=subprocess.DEVNULL)
         for result in json.loads(export.read_text())["results"]:
             times[result["command"]] += result["times"]
-            cpu[result["command"]] += [result["user"] + result["system"]] * len(result["times"])
-    return {n: (statistics.median(times[n]), statistics.mean(cpu[n])) for n in names}
+            cpu[result["command"]] += [(result["user"], result["system"])] * len(result["times"])
+    return {n: (statistics.median(times[n]), tuple(map(statistics.mean, zip(*cpu[n]))))
+            for n in names}
 
 
 def peak_kib(command, prepare, runs):
@@ -266,6 +268,11 @@ def write_report(bench, host, panel, get, counted, guest, started, load, out):
         return [[name] + [f"{ms(results[name, s]['wall'])} ({ratio(results[name, s]['wall'], results[peer, s]['wall'])})"
                           for s in bench.sizes] for name in programs]
 
+    def cpu_rows(results, programs, peer):
+        user = {n: results[n, big]["cpu"][0] for n in programs}
+        return [[n, ms(user[n]), ratio(user[n], user[peer]), ms(results[n, big]["cpu"][1])]
+                for n in programs]
+
     def memory_rows(results, programs):
         return [[name] + [f"{results[name, s]['peak'] / 1024:.1f} MiB" for s in bench.sizes]
                 for name in programs]
@@ -364,6 +371,11 @@ Wall time, median (ratio to `xmlstarlet ed`):
 
 {table(["Program"] + sizes, time_rows(host, bench.host, "xmlstarlet ed"))}
 
+CPU time of a set, {label(big)}, mean; system time is mostly the page faults
+of the process's fresh memory:
+
+{table(["Program", "user", "ratio to xmlstarlet ed", "system"], cpu_rows(host, bench.host, "xmlstarlet ed"))}
+
 Peak resident memory, median:
 
 {table(["Program"] + sizes, memory_rows(host, bench.host))}
@@ -377,6 +389,10 @@ System calls of one set, {label(big)} (strace):
 Wall time, median (ratio to `plain C`):
 
 {table(["Program"] + sizes, time_rows(panel, bench.panel, "plain C"))}
+
+CPU time of the emulator in a set, {label(big)}, mean:
+
+{table(["Program", "user", "ratio to plain C", "system"], cpu_rows(panel, bench.panel, "plain C"))}
 
 Peak resident memory of the emulator, the guest's memory included, median:
 
