@@ -1,6 +1,7 @@
 #include "common/XmlArena.h"
 
 #include <libxml/xmlmemory.h>
+#include <sys/mman.h>
 
 #include <algorithm>
 #include <cstddef>
@@ -84,12 +85,25 @@ void* AllocateApart(size_t size) {
     return block;
 }
 
+// Where the kernel gives huge pages on request, a chunk is faulted in 2 MiB
+// at a time rather than 4 KiB: far fewer page faults for a large document.
+// Elsewhere (the panel's kernel) the advice is refused and changes nothing.
+void AdviseHugePages(char* start, size_t size) {
+    constexpr size_t kHugePage = size_t{2} << 20;
+    const size_t lead = (kHugePage - reinterpret_cast<uintptr_t>(start) % kHugePage) % kHugePage;
+    const size_t length = size > lead ? (size - lead) & ~(kHugePage - 1) : 0;
+    if (length > 0) {
+        madvise(start + lead, length, MADV_HUGEPAGE);
+    }
+}
+
 bool StartChunk() {
     const size_t size = arena.nextChunk;
     auto* link = static_cast<Link*>(std::malloc(size));
     if (link == nullptr) {
         return false;
     }
+    AdviseHugePages(reinterpret_cast<char*>(link), size);
     arena.cursor = Chain(link) + kAlign - kWord;
     arena.end = reinterpret_cast<char*>(link) + size;
     arena.newest = nullptr;
