@@ -35,7 +35,8 @@ bool UpdateSensitivity(const char* levelText) {
         context ? xmlXPathEvalExpression(BAD_CAST kSensitivityXPath, context.get()) : nullptr);
     const int count = SelectedNodeCount(result.get());
     xmlNode* value = count > 0 ? result->nodesetval->nodeTab[0]->children : nullptr;
-    if (!HoldsValue(value)) {
+    const bool holdsValue = HoldsValue(value);
+    if (!holdsValue) {
         WriteOriginalCopy(doc.get());
     }
     if (!context) {
@@ -47,7 +48,7 @@ bool UpdateSensitivity(const char* levelText) {
         return false;
     }
     std::printf("xpath returned %d nodes\n", count);
-    if (!HoldsValue(value)) {
+    if (!holdsValue) {
         return false;
     }
     {

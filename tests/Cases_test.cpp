@@ -530,12 +530,14 @@ class CaseRun {
             }
         }
         std::set<std::array<std::string, 2>> results = {Stores()};
-        std::array<std::set<std::string>, 2> whole = {{{Stores()[0]}, {Stores()[1]}}};
         for (const Words& args : commands) {
             tree_.Run(args);
             results.insert(Stores());
-            whole[0].insert(Stores()[0]);
-            whole[1].insert(Stores()[1]);
+        }
+        std::array<std::set<std::string>, 2> whole;
+        for (const auto& [settings, nvm] : results) {
+            whole[0].insert(settings);
+            whole[1].insert(nvm);
         }
         const Words loop = {"bash", "-c",
                             R"(end=$1 runs=0 failed=0; shift; while [ $SECONDS -lt $end ]; do
