@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "app/Usage.h"
 #include "common/Diagnostics.h"
@@ -56,7 +57,7 @@ bool DecideRequest(int argc, char** argv) {
     return false;
 }
 
-bool RunRequest() {
+bool Request() {
     if (!GetJOVAccelMapping(PanelPath(kPanelConfigPath))) {
         Verbose("FAILED TO GET JOV ACCEL MAPPING\n");
         return false;
@@ -66,6 +67,17 @@ bool RunRequest() {
         return PerformSetRequest(gParameterValue);
     }
     return bCmdGet && PerformGetRequest();
+}
+
+// A request that runs out of memory fails like any other failure; what each
+// step leaves on storage is whole at every point.
+bool RunRequest() {
+    try {
+        return Request();
+    } catch (const std::bad_alloc&) {
+        Verbose("OUT OF MEMORY\n");
+        return false;
+    }
 }
 
 }  // namespace

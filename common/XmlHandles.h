@@ -5,10 +5,13 @@
 // acquisition on every path (documents: see XmlDocRelease).
 
 #include <libxml/parser.h>
+#include <libxml/xmlerror.h>
 #include <libxml/xpath.h>
+#include <libxml/xpathInternals.h>
 
 #include <cstdlib>
 #include <memory>
+#include <utility>
 
 #include "common/FileKind.h"
 #include "common/XmlArena.h"
@@ -28,6 +31,9 @@ struct XPathContextRelease {
 struct XPathObjectRelease {
     void operator()(xmlXPathObject* object) const { xmlXPathFreeObject(object); }
 };
+struct XPathParserRelease {
+    void operator()(xmlXPathParserContext* parser) const { xmlXPathFreeParserContext(parser); }
+};
 struct XmlStringRelease {
     void operator()(xmlChar* text) const { xmlFree(text); }
 };
@@ -38,8 +44,30 @@ struct MallocRelease {
 using XmlDocPtr = std::unique_ptr<xmlDoc, XmlDocRelease>;
 using XPathContextPtr = std::unique_ptr<xmlXPathContext, XPathContextRelease>;
 using XPathObjectPtr = std::unique_ptr<xmlXPathObject, XPathObjectRelease>;
+using XPathParserPtr = std::unique_ptr<xmlXPathParserContext, XPathParserRelease>;
 using XmlStringPtr = std::unique_ptr<xmlChar, XmlStringRelease>;
 using MallocStringPtr = std::unique_ptr<char, MallocRelease>;
+
+// Evaluates an XPath expression in context (none: no result) as
+// xmlXPathEvalExpression does, but with the value stack allocated first: the
+// library's own evaluation goes on with a freed context where it cannot
+// allocate it.
+inline XPathObjectPtr EvaluateXPath(const char* expression, xmlXPathContext* context) {
+    constexpr int kStackSize = 10;
+    const XPathParserPtr parser(
+        context != nullptr ? xmlXPathNewParserContext(BAD_CAST expression, context) : nullptr);
+    if (!parser) {
+        return nullptr;
+    }
+    parser->valueTab =
+        static_cast<xmlXPathObject**>(xmlMalloc(kStackSize * sizeof(xmlXPathObject*)));
+    if (parser->valueTab == nullptr) {
+        return nullptr;
+    }
+    parser->valueMax = kStackSize;
+    xmlXPathEvalExpr(parser.get());
+    return XPathObjectPtr(parser->error == XPATH_EXPRESSION_OK ? valuePop(parser.get()) : nullptr);
+}
 
 // The nodes an XPath result selects, or 0 when it selected none or no node set.
 inline int SelectedNodeCount(const xmlXPathObject* result) {
@@ -47,7 +75,15 @@ inline int SelectedNodeCount(const xmlXPathObject* result) {
 }
 
 // Reads a document with no encoding and no options. A FIFO or device in its
-// place is never read: that could wait forever.
+// place is never read: that could wait forever. A parser that ran out of
+// memory stops and can still hand over the part it read as a whole document:
+// that counts as unreadable.
 inline XmlDocPtr ReadXmlFile(const char* path) {
-    return XmlDocPtr(IsPipeOrDevice(path) ? nullptr : xmlReadFile(path, nullptr, 0));
+    if (IsPipeOrDevice(path)) {
+        return nullptr;
+    }
+    xmlResetLastError();
+    XmlDocPtr doc(xmlReadFile(path, nullptr, 0));
+    const xmlError* error = xmlGetLastError();
+    return error != nullptr && error->code == XML_ERR_NO_MEMORY ? nullptr : std::move(doc);
 }

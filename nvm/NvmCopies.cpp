@@ -5,27 +5,31 @@
 #include <libxml/xmlsave.h>
 #include <unistd.h>
 
-#include <string>
+#include <new>
 
-#include "common/XmlHandles.h"
+#include "nvm/MarkerOutput.h"
 #include "nvm/NvmFiles.h"
-#include "nvm/TwinOutput.h"
 #include "settings/DurableFile.h"
 
 namespace {
 
 // Put in the value's place for the one serialisation; where its serialised
-// form appears exactly once, that is where the two copies differ.
+// form appears exactly once, that is where the new document and the original
+// copy differ.
 constexpr char kMarker[] = "dolvin-value-marker-5f1c9e27";
 // As the library's own xmlSaveFileEnc writes a document.
 constexpr int kSaveOptions = XML_SAVE_AS_XML;
 
 int AppendToString(void* context, const char* data, int length) {
-    static_cast<std::string*>(context)->append(data, static_cast<size_t>(length));
-    return length;
+    try {
+        static_cast<std::string*>(context)->append(data, static_cast<size_t>(length));
+        return length;
+    } catch (const std::bad_alloc&) {
+        return -1;
+    }
 }
 
-// The node as the library writes it inside the document.
+// The node as the library writes it inside the document; empty on failure.
 std::string Serialised(xmlNode* node) {
     std::string text;
     xmlSaveCtxt* context = xmlSaveToIO(AppendToString, nullptr, &text, kNvmEncoding, kSaveOptions);
@@ -34,6 +38,13 @@ std::string Serialised(xmlNode* node) {
     }
     const bool saved = xmlSaveTree(context, node) >= 0;
     return xmlSaveClose(context) >= 0 && saved ? text : "";
+}
+
+// xmlNodeSetContent reports nothing: a copy that could not be made leaves
+// the node empty, so the content is compared afterwards.
+bool SetContent(xmlNode* node, const xmlChar* content) {
+    xmlNodeSetContent(node, content);
+    return xmlStrEqual(node->content, content) != 0;
 }
 
 // Creates or empties the file as the library does, but never through a link.
@@ -50,70 +61,89 @@ bool FlushAndClose(int fd, bool complete) {
 
 enum class Outcome { kWritten, kFailed, kUntold };
 
-// Both copies from one serialisation, with the marker in the value's place.
-// kUntold where the marker did not appear exactly once: the copies written
-// cannot be trusted then.
-Outcome WriteFromOneSerialisation(xmlDoc* doc, xmlNode* value, const char* levelText) {
-    const std::string original = Serialised(value);
-    xmlNodeSetContent(value, BAD_CAST levelText);
-    const std::string changed = Serialised(value);
-    xmlNodeSetContent(value, BAD_CAST kMarker);
-    const std::string marker = Serialised(value);
-    if (original.empty() || changed.empty() || marker.empty()) {
+// "newNVM.xml" from the one serialisation with the marker in the value's
+// place. kUntold where the marker did not appear exactly once (the document
+// holds its text) or could not be put there: the file cannot be trusted.
+Outcome WriteFromOneSerialisation(xmlDoc* doc, xmlNode* value, const char* levelText,
+                                  OriginalCopySource& source) {
+    std::string original = Serialised(value);
+    std::string changed = SetContent(value, BAD_CAST levelText) ? Serialised(value) : "";
+    const std::string marker = SetContent(value, BAD_CAST kMarker) ? Serialised(value) : "";
+    if (original.empty() || changed.empty() || marker.size() < changed.size()) {
         return Outcome::kUntold;
     }
-    const int originalFd = OpenForWriting(kNvmOriginalCopy);
-    const int newFd = OpenForWriting(kNvmNewFile);
-    TwinOutput output(marker, original, changed, originalFd, newFd);
+    const int fd = OpenForWriting(kNvmNewFile);
+    MarkerOutput output(marker, changed, fd);
     xmlSaveCtxt* context =
-        xmlSaveToIO(TwinOutput::Write, nullptr, &output, kNvmEncoding, kSaveOptions);
+        xmlSaveToIO(MarkerOutput::Write, nullptr, &output, kNvmEncoding, kSaveOptions);
     bool saved = context != nullptr && xmlSaveDoc(context, doc) >= 0;
     saved = context != nullptr && xmlSaveClose(context) >= 0 && saved;
-    output.Finish();
-    xmlNodeSetContent(value, BAD_CAST levelText);
-    if (originalFd >= 0) {
-        close(originalFd);
-    }
+    saved = output.Finish() && saved;
     const bool told = output.Markers() == 1;
-    const bool complete = newFd >= 0 && FlushAndClose(newFd, told && saved && output.Complete(1));
+    if (fd < 0 || !FlushAndClose(fd, saved && told) || !saved) {
+        return told ? Outcome::kFailed : Outcome::kUntold;
+    }
     if (!told) {
         return Outcome::kUntold;
     }
-    return complete ? Outcome::kWritten : Outcome::kFailed;
+    source.fromNewFile = true;
+    source.offset = output.TextOffset();
+    source.newText = std::move(changed);
+    source.oldText = std::move(original);
+    return Outcome::kWritten;
 }
 
-// The library can report a byte count after a write failed part-way, so its
-// error record decides as well.
-bool SaveNewDocument(xmlDoc* doc) {
+// Saves the document with the library, whose byte count can come after a
+// write failed part-way: its error record decides as well.
+bool SaveWithLibrary(xmlDoc* doc, const char* name) {
     xmlResetLastError();
-    const int written =
-        DetachName(kNvmNewFile) ? xmlSaveFileEnc(kNvmNewFile, doc, kNvmEncoding) : -1;
-    return written > 0 && xmlGetLastError() == nullptr && FlushFileToStorage(kNvmNewFile);
+    return DetachName(name) && xmlSaveFileEnc(name, doc, kNvmEncoding) > 0 &&
+           xmlGetLastError() == nullptr;
 }
 
 }  // namespace
 
-void WriteOriginalCopy(xmlDoc* doc) {
-    if (DetachName(kNvmOriginalCopy)) {
-        xmlSaveFileEnc(kNvmOriginalCopy, doc, kNvmEncoding);
-    }
-}
-
-bool WriteNvmCopies(xmlDoc* doc, xmlNode* value, const char* levelText) {
-    const XmlStringPtr originalContent(xmlNodeGetContent(value));
+bool WriteNewDocument(xmlDoc* doc, xmlNode* value, const char* levelText,
+                      OriginalCopySource& original) {
+    original.oldContent.reset(xmlNodeGetContent(value));
     // A compressed document is written compressed by the library: the
-    // library writes both copies itself then.
-    const Outcome outcome =
-        doc->compression > 0 ? Outcome::kUntold : WriteFromOneSerialisation(doc, value, levelText);
+    // library writes it itself then.
+    const Outcome outcome = !original.oldContent ? Outcome::kFailed
+                            : doc->compression > 0
+                                ? Outcome::kUntold
+                                : WriteFromOneSerialisation(doc, value, levelText, original);
+    const bool holdsLevel = SetContent(value, BAD_CAST levelText);
     bool complete = outcome == Outcome::kWritten;
     if (outcome == Outcome::kUntold) {
-        xmlNodeSetContent(value, originalContent.get());
-        WriteOriginalCopy(doc);
-        xmlNodeSetContent(value, BAD_CAST levelText);
-        complete = SaveNewDocument(doc);
+        complete = holdsLevel && SaveWithLibrary(doc, kNvmNewFile) &&
+                   FlushFileToStorage(kNvmNewFile);
     }
-    if (!complete) {
+    if (!complete || !holdsLevel) {
         unlink(kNvmNewFile);
     }
-    return complete;
+    return complete && holdsLevel;
+}
+
+void RemoveOriginalCopy() {
+    unlink(kNvmOriginalCopy);
+}
+
+void WriteOriginalCopy(xmlDoc* doc, xmlNode* value, const OriginalCopySource& source) {
+    bool complete = false;
+    if (source.fromNewFile) {
+        // The new document is "newNVM.xml" until the rotation makes it "NVM.xml".
+        int from = open(kNvmNewFile, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        from = from >= 0 ? from : open(kNvmFile, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        const int to = from >= 0 ? OpenForWriting(kNvmOriginalCopy) : -1;
+        complete = to >= 0 && CopyReplacing(from, to, source.offset, source.newText, source.oldText);
+        complete = (to < 0 || close(to) == 0) && complete;
+        if (from >= 0) {
+            close(from);
+        }
+    } else if (value == nullptr || (source.oldContent && SetContent(value, source.oldContent.get()))) {
+        complete = SaveWithLibrary(doc, kNvmOriginalCopy);
+    }
+    if (!complete) {
+        unlink(kNvmOriginalCopy);
+    }
 }

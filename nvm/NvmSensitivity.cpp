@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <new>
 
 #include "common/Diagnostics.h"
 #include "common/EntityExpansion.h"
@@ -23,21 +24,22 @@ bool HoldsValue(const xmlNode* node) {
 }
 
 // The update itself, run inside the NVM directory. "NVM.xml.ori" is written
-// whatever the document holds, once it could be read.
+// whatever the document holds, once it could be read; the new document goes
+// first, so that a nearly full flash keeps its room for it.
 bool UpdateSensitivity(const char* levelText) {
     const XmlDocPtr doc = ReadXmlFile(kNvmFile);
     if (!doc) {
         Verbose("SetJOVAccelNVM : FAILED TO LOAD %s\n", kNvmFile);
         return false;
     }
+    RemoveOriginalCopy();
     const XPathContextPtr context(xmlXPathNewContext(doc.get()));
-    const XPathObjectPtr result(
-        context ? xmlXPathEvalExpression(BAD_CAST kSensitivityXPath, context.get()) : nullptr);
+    const XPathObjectPtr result = EvaluateXPath(kSensitivityXPath, context.get());
     const int count = SelectedNodeCount(result.get());
     xmlNode* value = count > 0 ? result->nodesetval->nodeTab[0]->children : nullptr;
-    const bool holdsValue = HoldsValue(value);
-    if (!holdsValue) {
-        WriteOriginalCopy(doc.get());
+    OriginalCopySource original;
+    if (!HoldsValue(value)) {
+        WriteOriginalCopy(doc.get(), nullptr, original);
     }
     if (!context) {
         Verbose("SetJOVAccelNVM : FAILED TO GET XPATH CONTEXT\n");
@@ -48,7 +50,7 @@ bool UpdateSensitivity(const char* levelText) {
         return false;
     }
     std::printf("xpath returned %d nodes\n", count);
-    if (!holdsValue) {
+    if (!HoldsValue(value)) {
         return false;
     }
     {
@@ -60,11 +62,14 @@ bool UpdateSensitivity(const char* levelText) {
         Verbose("SetJOVAccelNVM : previous value %s\n",
                 previous ? reinterpret_cast<const char*>(previous.get()) : "");
     }
-    if (!WriteNvmCopies(doc.get(), value, levelText)) {
+    if (!WriteNewDocument(doc.get(), value, levelText, original)) {
         Verbose("SetJOVAccelNVM : failed to write new xml file\n");
+        WriteOriginalCopy(doc.get(), value, original);
         return false;
     }
-    return RotateNvmFiles();
+    const bool rotated = RotateNvmFiles();
+    WriteOriginalCopy(doc.get(), value, original);
+    return rotated;
 }
 
 }  // namespace
@@ -85,7 +90,12 @@ bool SetJOVAccelNVM(int level) {
         Verbose("SetJOVAccelNVM : could not change to directory [%s]\n", nvmDirectory);
         return false;
     }
-    const bool result = UpdateSensitivity(levelText);
+    bool result = false;
+    try {
+        result = UpdateSensitivity(levelText);
+    } catch (const std::bad_alloc&) {
+        Verbose("SetJOVAccelNVM : out of memory\n");
+    }
     if (cameFromKnownDirectory && chdir(previousDirectory) != 0) {
         // Nothing to undo: the files are already in their final state.
     }

@@ -58,7 +58,7 @@ bool GetJOVAccelMapping(const char* path) {
         Verbose("GetJOVAccelMapping : FAILED TO GET XPATH CONTEXT\n");
         return false;
     }
-    const XPathObjectPtr result(xmlXPathEvalExpression(BAD_CAST kAccelCtlrXPath, context.get()));
+    const XPathObjectPtr result = EvaluateXPath(kAccelCtlrXPath, context.get());
     if (SelectedNodeCount(result.get()) < 1) {
         Verbose("GetJOVAccelMapping : FAILED TO RESOLVE XPATH [%s]\n", kAccelCtlrXPath);
         return false;

@@ -71,7 +71,9 @@ bool CCorvelAccelSettings::WriteSettingsToFile(const char* path) const {
         line.imbue(std::locale::classic());
         line << std::boolalpha << bEnabled << ' ' << bSwitch2 << ' ' << bSwitch3 << ' ' << bSwitch4
              << ' ' << FormatSensitivity(fSensitivity) << " \n";
-        return ReplaceFileDurably(path, line.str());
+        // A stream that could not grow its buffer fails instead of throwing:
+        // the line is then cut short.
+        return !line.fail() && ReplaceFileDurably(path, line.str());
     } catch (...) {
         return false;
     }

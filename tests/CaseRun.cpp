@@ -36,7 +36,7 @@ const std::set<std::string> kChecks = {"status", "out",    "usage", "err",  "err
 }  // namespace
 
 bool IsLoop(const std::string& key) {
-    return key == "faults" || key == "crashes";
+    return key == "faults" || key == "crashes" || key == "oom";
 }
 
 CaseRun::~CaseRun() {
@@ -74,8 +74,11 @@ size_t CaseRun::Play(const Case& c, size_t upTo) {
 
 Words CaseRun::Traced(const std::string& trace, const Words& more, const Words& limits) const {
     Words prefix = mount_;
-    const Words strace = {"strace", "-f", "-qq", "-y", "-s", "64", "-o", trace};
-    for (const Words& words : {limits, strace, strace_, more}) {
+    // No trace file: strace only for the case's own strace words.
+    const Words strace = {"strace", "-f", "-qq", "-y",
+                          "-s",     "64", "-o",  trace.empty() ? "/dev/null" : trace};
+    for (const Words& words :
+         {limits, trace.empty() && strace_.empty() ? Words() : strace, strace_, more}) {
         prefix.insert(prefix.end(), words.begin(), words.end());
     }
     return prefix;

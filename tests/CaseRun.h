@@ -21,7 +21,8 @@ class CaseRun {
     size_t Play(const Case& c, size_t upTo = SIZE_MAX);
 
     // The command prefix of a run traced into trace (read by ReadTrace), with
-    // the case's own strace words and the given ones.
+    // the case's own strace words and the given ones; with no trace file,
+    // traced only for the case's own words.
     Words Traced(const std::string& trace, const Words& more = {}, const Words& limits = {}) const;
 
     // The settings file, or what is mounted over it, and the NVM document.

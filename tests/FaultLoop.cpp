@@ -27,6 +27,9 @@ class FaultLoop {
     }
 
     void Run() {
+        if (kind_ == "oom") {
+            return OutOfMemory();
+        }
         const bool crash = kind_ == "crashes";
 #ifdef __SANITIZE_ADDRESS__
         constexpr bool kSanitized = true;
@@ -50,7 +53,7 @@ class FaultLoop {
                 const std::string spec =
                     call->name + ":signal=SIGKILL:when=" + std::to_string(call->nth);
                 if (crash && done.insert(spec).second) {
-                    Check(spec, true, spec + on);
+                    Check(Injected(spec), true, spec + on);
                 }
             }
             if (crash || step.kind == nullptr) {
@@ -67,7 +70,7 @@ class FaultLoop {
             const std::string at = step.call.name + ":error=";
             const std::string when = ":when=" + std::to_string(step.call.nth);
             for (const std::string& error : errors) {
-                Check(at + error + when, false, at + error + when + on);
+                Check(Injected(at + error + when), false, at + error + when + on);
             }
             // A full flash stays full: this call and every later one of its kind
             // fail. (Without hard links, renames that fail for good once the
@@ -77,7 +80,8 @@ class FaultLoop {
             const bool ownWrites = kSanitized && step.kind == &kKinds[kWrite];
             if (!kWrapped && !ownWrites &&
                 (alwaysFails_.empty() || step.kind != &kKinds[kRename])) {
-                Check(at + errors[0] + when + "+", false, at + errors[0] + when + "+" + on);
+                Check(Injected(at + errors[0] + when + "+"), false,
+                      at + errors[0] + when + "+" + on);
             }
         }
         std::cout << "[ reliability ] " << case_.name << ": " << steps_.size() << " steps, "
@@ -127,14 +131,46 @@ class FaultLoop {
     }
 
     // One faulty run on a freshly laid panel, then the checks and the next run.
-    void Check(const std::string& inject, bool crash, const std::string& what) {
+    // "oom ARGS": every allocation of a healthy run fails in turn, once and
+    // from then on (once only under a checker); each run ends with status 0
+    // or 1, leaves each store whole and no temporary file.
+    void OutOfMemory() {
+        CaseRun healthy;
+        healthy.Play(case_, at_);
+        before_ = healthy.Stores();
+        const RunResult counting = healthy.tree_.Run(args_, "", Failing("0"));
+        after_ = healthy.Stores();
+        backupAfter_ = Exists(healthy.tree_.Nvm("NVM.xml.bak"));
+        const auto counted = counting.err.rfind("dolvin-sandbox: ");
+        ASSERT_NE(counted, std::string::npos) << counting.err;
+        const int allocations = std::stoi(counting.err.substr(counted + 16));
+        for (int nth = 1; nth <= allocations; ++nth) {
+            for (const char* onward : {"", "+"}) {
+                if (onward[0] == '\0' || !kWrapped) {
+                    Check(Failing(std::to_string(nth) + onward), false,
+                          "allocation " + std::to_string(nth) + onward);
+                }
+            }
+        }
+        std::cout << "[ reliability ] " << case_.name << ": " << allocations << " allocations, "
+                  << runs_ << " runs" << std::endl;
+    }
+
+    static Words Failing(const std::string& nth) {
+        return {"env", "DOLVIN_FAIL_ALLOCATION=" + nth};
+    }
+    Words Injected(const std::string& inject) const {
+        return {"-e", "inject=" + inject};
+    }
+
+    void Check(const Words& injected, bool crash, const std::string& what) {
         CaseRun panel;
         panel.Play(case_, at_);
         const PanelTree& tree = panel.tree_;
         const std::string temporary = tree.Settings() + ".tmp";
         const std::string leftover = Exists(temporary) ? ReadFile(temporary) : "";
-        const RunResult run =
-            tree.Run(args_, "", panel.Traced("/dev/null", {"-e", "inject=" + inject}));
+        const std::string trace = kind_ == "oom" ? "" : "/dev/null";
+        const RunResult run = tree.Run(args_, "", panel.Traced(trace, injected));
         const auto [settings, nvm] = panel.Stores();
         // A rewrite in place cut short holds the new line and the old one's
         // tail; a leftover temporary file stays only while removing fails.
@@ -145,22 +181,25 @@ class FaultLoop {
         EXPECT_TRUE(nvm == before_[1] || nvm == after_[1]) << what << nvm.substr(0, 300);
         EXPECT_TRUE(crash ? run.status == 128 + 9 : run.status <= 1) << what << run.err;
         EXPECT_TRUE(crash || !Exists(temporary) || ReadFile(temporary) == leftover) << what;
+        // Only a failed rotation leaves the new document for the next run.
+        EXPECT_TRUE(kind_ != "oom" || !Exists(tree.Nvm("newNVM.xml"))) << what;
         EXPECT_TRUE(run.status != 0 || (settings == after_[0] && nvm == after_[1])) << what;
         // Whatever the run left, the next run completes it.
-        const RunResult again = tree.Run(args_, "", panel.Traced("/dev/null"));
+        const RunResult again = tree.Run(args_, "", panel.Traced(trace));
         runs_ += 2;
         EXPECT_EQ(again.status, 0) << what << again.err;
         EXPECT_EQ(panel.Stores(), after_) << what;
         EXPECT_FALSE(Exists(temporary) || Exists(tree.Nvm("newNVM.xml"))) << what;
-        EXPECT_TRUE(Exists(tree.Nvm("NVM.xml.bak"))) << what;
+        EXPECT_EQ(Exists(tree.Nvm("NVM.xml.bak")), backupAfter_) << what;
     }
 
     const Case& case_;
     size_t at_;
-    std::string kind_;  // "faults" or "crashes"
+    std::string kind_;  // "faults", "crashes" or "oom"
     Words args_;
     std::array<std::string, 2> before_;
     std::array<std::string, 2> after_;
+    bool backupAfter_ = true;
     std::string alwaysFails_;  // the case's own injections, "link,linkat:error=EPERM" say
     std::vector<Step> steps_;
     int runs_ = 0;
