@@ -36,7 +36,7 @@ const std::set<std::string> kChecks = {"status", "out",    "usage", "err",  "err
 }  // namespace
 
 bool IsLoop(const std::string& key) {
-    return key == "faults" || key == "crashes" || key == "oom";
+    return key == "faults" || key == "crashes" || key == "oom" || key == "room";
 }
 
 CaseRun::~CaseRun() {

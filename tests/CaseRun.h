@@ -11,7 +11,7 @@
 
 class CaseRun {
   public:
-    CaseRun() = default;
+    explicit CaseRun(bool ownFileSystem = false) : tree_(ownFileSystem) {}
     ~CaseRun();
     CaseRun(const CaseRun&) = delete;
     CaseRun& operator=(const CaseRun&) = delete;

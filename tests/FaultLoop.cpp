@@ -208,5 +208,9 @@ class FaultLoop {
 }  // namespace
 
 void RunLoop(const Case& c, size_t at, const std::string& line) {
+    if (line.rfind("room ", 0) == 0) {
+        std::istringstream words(line.substr(5));
+        return RunRoomSweep(c, at, Words(std::istream_iterator<std::string>(words), {}));
+    }
     FaultLoop(c, at, line).Run();
 }

@@ -1,5 +1,8 @@
 #include "PanelTree.h"
 
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/vfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,13 +16,27 @@
 
 namespace fs = std::filesystem;
 
-PanelTree::PanelTree() {
+namespace {
+
+// Mounts made by this test process stay its own.
+bool OwnMountNamespace() {
+    static const bool own = unshare(CLONE_NEWNS) == 0 &&
+                            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+    return own;
+}
+
+}  // namespace
+
+PanelTree::PanelTree(bool ownFileSystem) {
     const char* tmp = std::getenv("TMPDIR");
     base_ = std::string(tmp != nullptr ? tmp : "/tmp") + "/dolvin-test-XXXXXX";
     if (mkdtemp(base_.data()) == nullptr) {
         std::abort();
     }
     root_ = base_ + "/root";
+    fs::create_directories(root_);
+    mounted_ = ownFileSystem && OwnMountNamespace() &&
+               mount("tmpfs", root_.c_str(), "tmpfs", 0, "size=64m") == 0;
     WriteFile(root_ + "/uish/panel_config.xml",
               "<?xml version=\"1.0\"?>\n<panelConfig><panelHardware><accelCtlr "
               "levels=\"0.0 0.5 0.25 0.125\"/></panelHardware></panelConfig>\n");
@@ -31,6 +48,9 @@ PanelTree::PanelTree() {
 }
 
 PanelTree::~PanelTree() {
+    if (mounted_) {
+        umount2(root_.c_str(), MNT_DETACH);
+    }
     std::error_code ignored;
     fs::remove_all(base_, ignored);
 }
@@ -85,4 +105,14 @@ std::string PanelTree::Snapshot() const {
         all += entry + "\n";
     }
     return all;
+}
+
+bool PanelTree::LeaveFree(size_t bytes) const {
+    struct statfs used {};
+    if (!mounted_ || statfs(root_.c_str(), &used) != 0) {
+        return false;
+    }
+    const size_t size = (used.f_blocks - used.f_bfree) * used.f_bsize + bytes;
+    return mount("tmpfs", root_.c_str(), "tmpfs", MS_REMOUNT,
+                 ("size=" + std::to_string(size)).c_str()) == 0;
 }

@@ -21,10 +21,12 @@ struct RunResult {
     std::string err;
 };
 
-// A healthy panel: thresholds 0 0.5 0.25 0.125, level 1 in both stores.
+// A healthy panel: thresholds 0 0.5 0.25 0.125, level 1 in both stores. With
+// ownFileSystem, on a file system of its own (a tmpfs in a mount namespace of
+// the test's own), which LeaveFree can make nearly full.
 class PanelTree {
   public:
-    PanelTree();
+    explicit PanelTree(bool ownFileSystem = false);
     ~PanelTree();
     PanelTree(const PanelTree&) = delete;
     PanelTree& operator=(const PanelTree&) = delete;
@@ -44,7 +46,12 @@ class PanelTree {
     // Every file below the root, path and content.
     std::string Snapshot() const;
 
+    // Shrinks the tree's own file system to leave bytes free beside what it
+    // holds. False where mounting is not permitted.
+    bool LeaveFree(size_t bytes) const;
+
   private:
     std::string base_;
     std::string root_;
+    bool mounted_ = false;
 };
