@@ -60,6 +60,9 @@ size_t CaseRun::Play(const Case& c, size_t upTo) {
         }
         if (key == "def") {
             defs[w[0]] = Joined(w, 1);
+        } else if (key == "ok" || (key == "usage" && !w.empty())) {  // run, then check
+            Run(w);
+            Check(key == "ok" ? "status" : key, {"0"}, "", "");
         } else if (kChecks.count(key) > 0) {
             Check(key, w, path, Joined(w, 1));
         } else {
