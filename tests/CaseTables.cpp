@@ -35,6 +35,18 @@ std::string Joined(const Words& w, size_t from) {
                            std::string());
 }
 
+std::vector<Words> CommandLines(const Words& w) {
+    std::vector<Words> commands(1);
+    for (const std::string& word : w) {
+        if (word == "/") {
+            commands.emplace_back();
+        } else {
+            commands.back().push_back(word);
+        }
+    }
+    return commands;
+}
+
 namespace {
 
 // One word: "C-escaped"*N, @fixture, bare; $name in it takes a def's value.

@@ -30,3 +30,5 @@ bool Exists(const std::string& path);
 std::string Replaced(std::string text, const std::string& from, const std::string& to);
 // The words from from on, joined.
 std::string Joined(const Words& w, size_t from);
+// Command lines separated by the word "/".
+std::vector<Words> CommandLines(const Words& w);

@@ -13,14 +13,7 @@
 // of the command lines leaves when run alone, every run succeeds, and at the
 // end both stores hold the result of the same one.
 void CaseRun::Concurrent(int seconds, const Words& w) {
-    std::vector<Words> commands(1);
-    for (const std::string& word : w) {
-        if (word == "/") {
-            commands.emplace_back();
-        } else {
-            commands.back().push_back(word);
-        }
-    }
+    const std::vector<Words> commands = CommandLines(w);
     std::set<std::array<std::string, 2>> results = {Stores()};
     for (const Words& args : commands) {
         tree_.Run(args);

@@ -13,14 +13,7 @@
 #include "FaultLoop.h"
 
 void RunRoomSweep(const Case& c, size_t at, const Words& args) {
-    std::vector<Words> commands(1);
-    for (const std::string& word : args) {
-        if (word == "/") {
-            commands.emplace_back();
-        } else {
-            commands.back().push_back(word);
-        }
-    }
+    const std::vector<Words> commands = CommandLines(args);
     // What each command leaves, and the room the largest new document needs.
     const auto page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
     CaseRun healthy;
