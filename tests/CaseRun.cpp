@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -39,12 +38,6 @@ bool IsLoop(const std::string& key) {
     return key == "faults" || key == "crashes";
 }
 
-CaseRun::~CaseRun() {
-    if (lock_ >= 0) {
-        close(lock_);
-    }
-}
-
 size_t CaseRun::Play(const Case& c, size_t upTo) {
     Defs defs = {{"panel", "ROOT/uish/panel_config.xml"},
                  {"conf", "ROOT/usr/ui/uish/etc/accel.conf"},
@@ -75,7 +68,7 @@ size_t CaseRun::Play(const Case& c, size_t upTo) {
 Words CaseRun::Traced(const std::string& trace, const Words& more, const Words& limits) const {
     Words prefix = mount_;
     const Words strace = {"strace", "-f", "-qq", "-y", "-s", "64", "-o", trace};
-    for (const Words& words : {limits, strace, strace_, more}) {
+    for (const Words& words : {limits, strace, strace_, more, through_}) {
         prefix.insert(prefix.end(), words.begin(), words.end());
     }
     return prefix;
@@ -117,9 +110,8 @@ void CaseRun::Lay(const std::string& key, const Words& w, const std::string& pat
         cwd_ = path;
     } else if (key == "strace") {  // for the next run; for every one of a loop
         strace_ = w;
-    } else if (key == "lock") {  // held by this test until the case ends
-        lock_ = open(path.c_str(), O_RDONLY);
-        ASSERT_EQ(flock(lock_, LOCK_EX), 0);
+    } else if (key == "through") {  // last before the program: nothing between resets signals
+        through_ = w;
     } else if (key == "mount") {  // w[0] over the settings file; "ro": directory read-only
         // Where mounts are not permitted (no root), "true" passes over the program.
         static const bool permitted =
@@ -188,6 +180,7 @@ void CaseRun::Run(const Words& args) {
     // Not traced: calls with data in their first argument (getrandom).
     run_ = tree_.Run(args, cwd_, Traced(trace, {"-e", "trace=%file,%network,%desc"}, Limits()));
     strace_.clear();
+    through_.clear();
     // Below the test's directory only the panel's own files and the working
     // directory; no catalog anywhere. A checker such as valgrind opens files
     // of its own, in the working directory too.
