@@ -12,10 +12,10 @@
 #include <new>
 
 extern "C" {
-void* __real_malloc(size_t size);                  // NOLINT(bugprone-reserved-identifier)
-void* __real_calloc(size_t count, size_t size);    // NOLINT(bugprone-reserved-identifier)
-void* __real_realloc(void* block, size_t size);    // NOLINT(bugprone-reserved-identifier)
-void __real_xmlInitParser();                       // NOLINT(bugprone-reserved-identifier)
+void* __real_malloc(size_t size);                // NOLINT(bugprone-reserved-identifier)
+void* __real_calloc(size_t count, size_t size);  // NOLINT(bugprone-reserved-identifier)
+void* __real_realloc(void* block, size_t size);  // NOLINT(bugprone-reserved-identifier)
+void __real_xmlInitParser();                     // NOLINT(bugprone-reserved-identifier)
 }
 
 namespace {

@@ -42,12 +42,13 @@ void MarkerOutput::Take(const char* data, size_t length) {
 // shorter than a marker.
 void MarkerOutput::Scan() {
     for (;;) {
-        const void* found = searched_ + marker_.size() <= used_
-                                ? memmem(block_ + searched_, used_ - searched_, marker_.data(),
-                                         marker_.size())
-                                : nullptr;
+        const void* found =
+            searched_ + marker_.size() <= used_
+                ? memmem(block_ + searched_, used_ - searched_, marker_.data(), marker_.size())
+                : nullptr;
         if (found == nullptr) {
-            searched_ = std::max(searched_, used_ >= marker_.size() ? used_ - marker_.size() + 1 : 0);
+            searched_ =
+                std::max(searched_, used_ >= marker_.size() ? used_ - marker_.size() + 1 : 0);
             return;
         }
         const size_t at = static_cast<size_t>(static_cast<const char*>(found) - block_);

@@ -115,8 +115,8 @@ bool WriteNewDocument(xmlDoc* doc, xmlNode* value, const char* levelText,
     const bool holdsLevel = SetContent(value, BAD_CAST levelText);
     bool complete = outcome == Outcome::kWritten;
     if (outcome == Outcome::kUntold) {
-        complete = holdsLevel && SaveWithLibrary(doc, kNvmNewFile) &&
-                   FlushFileToStorage(kNvmNewFile);
+        complete =
+            holdsLevel && SaveWithLibrary(doc, kNvmNewFile) && FlushFileToStorage(kNvmNewFile);
     }
     if (!complete || !holdsLevel) {
         unlink(kNvmNewFile);
@@ -135,12 +135,14 @@ void WriteOriginalCopy(xmlDoc* doc, xmlNode* value, const OriginalCopySource& so
         int from = open(kNvmNewFile, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
         from = from >= 0 ? from : open(kNvmFile, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
         const int to = from >= 0 ? OpenForWriting(kNvmOriginalCopy) : -1;
-        complete = to >= 0 && CopyReplacing(from, to, source.offset, source.newText, source.oldText);
+        complete =
+            to >= 0 && CopyReplacing(from, to, source.offset, source.newText, source.oldText);
         complete = (to < 0 || close(to) == 0) && complete;
         if (from >= 0) {
             close(from);
         }
-    } else if (value == nullptr || (source.oldContent && SetContent(value, source.oldContent.get()))) {
+    } else if (value == nullptr ||
+               (source.oldContent && SetContent(value, source.oldContent.get()))) {
         complete = SaveWithLibrary(doc, kNvmOriginalCopy);
     }
     if (!complete) {

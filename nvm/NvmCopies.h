@@ -13,9 +13,9 @@
 // itself, with the value's content put back.
 struct OriginalCopySource {
     bool fromNewFile = false;
-    off_t offset = 0;       // of the value's new text in the new document's file
-    std::string newText;    // the value as written there
-    std::string oldText;    // and as it was loaded
+    off_t offset = 0;         // of the value's new text in the new document's file
+    std::string newText;      // the value as written there
+    std::string oldText;      // and as it was loaded
     XmlStringPtr oldContent;  // the value's content as loaded, for the library
 };
 

@@ -4,40 +4,55 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <csignal>
+#include <cstdint>
+#include <ctime>
 
 #include "common/PanelPaths.h"
 #include "settings/DurableFile.h"
 
 namespace {
 
-void IgnoreAlarm(int /*signal*/) {}
+constexpr int64_t kNanosecondsPerSecond = 1000000000;
+constexpr int64_t kRetryNanoseconds = 10000000;  // 10 ms between attempts
 
-// flock() with a deadline: the alarm interrupts the wait (no SA_RESTART).
-// False with EINTR when the wait ran out.
-bool LockWithin(int fd, unsigned seconds) {
-    struct sigaction onAlarm {};
-    struct sigaction previous {};
-    onAlarm.sa_handler = IgnoreAlarm;
-    sigemptyset(&onAlarm.sa_mask);
-    sigaction(SIGALRM, &onAlarm, &previous);
-    alarm(seconds);
-    const bool locked = flock(fd, LOCK_EX) == 0;
-    const int error = errno;
-    alarm(0);
-    sigaction(SIGALRM, &previous, nullptr);
-    errno = error;
-    return locked;
+int64_t MonotonicNanoseconds() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * kNanosecondsPerSecond + now.tv_nsec;
+}
+
+// Attempts without blocking until the deadline of a monotonic clock, sleeping
+// between them: a signal that cuts a sleep short only brings the next attempt
+// forward.
+SetLock::State LockWithin(int fd, unsigned seconds) {
+    const int64_t deadline = MonotonicNanoseconds() + seconds * kNanosecondsPerSecond;
+    for (;;) {
+        const int64_t left = deadline - MonotonicNanoseconds();
+        if (left <= 0) {
+            return SetLock::State::kBusy;
+        }
+        timespec pause{};
+        pause.tv_nsec = static_cast<long>(std::min(left, kRetryNanoseconds));
+        nanosleep(&pause, nullptr);
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            return SetLock::State::kHeld;
+        }
+        if (errno != EWOULDBLOCK && errno != EINTR) {
+            return SetLock::State::kFailed;
+        }
+    }
 }
 
 }  // namespace
 
-SetLock::SetLock() {
-    const std::string directory = DirectoryOf(PanelPath(kAccelConfPath));
-    fd_ = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd_ >= 0 && flock(fd_, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
-        acquired_ = LockWithin(fd_, kWaitSeconds) || errno != EINTR;
+SetLock::SetLock() : directory_(DirectoryOf(PanelPath(kAccelConfPath))) {
+    fd_ = open(directory_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd_ < 0) {
+        state_ = errno == ENOENT ? State::kNoDirectory : State::kFailed;
+    } else if (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+        state_ = errno == EWOULDBLOCK ? LockWithin(fd_, kWaitSeconds) : State::kFailed;
     }
 }
 

@@ -11,8 +11,12 @@ bool PerformSetRequest(long level) {
     // Another run's set must not interleave with this one: both write the
     // same temporary files.
     const SetLock lock;
-    if (!lock.Acquired()) {
+    if (lock.GetState() == SetLock::State::kBusy) {
         Verbose("SET FAILED : ANOTHER SET STILL RUNNING AFTER %u SECONDS\n", SetLock::kWaitSeconds);
+        return false;
+    }
+    if (lock.GetState() == SetLock::State::kFailed) {
+        Verbose("SET FAILED : COULD NOT LOCK [%s]\n", lock.Directory().c_str());
         return false;
     }
     // The command line admits only 0 to 3; anything else must not index the

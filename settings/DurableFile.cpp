@@ -65,17 +65,30 @@ bool WriteTemporaryFile(const std::string& temp, const std::string& content,
     return ok;
 }
 
-// Overwrites an existing file so that it holds a complete record at every
-// moment: the new content goes over the old from offset 0 and only then is
-// the file cut to its length. Until the cut, whatever is left of the old
-// content follows a complete new line, which readers ignore.
+// Sets a file's length and flushes it to storage.
+bool ResizeDurably(int fd, size_t length) {
+    return ftruncate(fd, static_cast<off_t>(length)) == 0 && fsync(fd) == 0;
+}
+
+// Overwrites an existing file so that a crash or a power cut at any moment
+// leaves a file that reads as the old record or the new one. A file system
+// may make a change of length durable before a change of data, or after it,
+// unless a flush separates them; so each step is flushed before the next:
+// a longer record first grows the file with zeros (the old record followed by
+// NULs), then the record goes over the old one from offset 0 (the new record,
+// perhaps followed by the old one's tail), and only then is the file cut to
+// its length. Readers ignore whatever follows the record.
 bool RewriteInPlace(const std::string& target, const std::string& content) {
     const int fd = open(target.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
         return false;
     }
-    bool ok = WriteAll(fd, content.data(), content.size()) &&
-              ftruncate(fd, static_cast<off_t>(content.size())) == 0 && fsync(fd) == 0;
+    struct stat old {};
+    bool ok = fstat(fd, &old) == 0;
+    const auto oldLength = static_cast<size_t>(old.st_size);
+    ok = ok && (content.size() <= oldLength || ResizeDurably(fd, content.size())) &&
+         WriteAll(fd, content.data(), content.size()) && fsync(fd) == 0 &&
+         (content.size() >= oldLength || ResizeDurably(fd, content.size()));
     ok = close(fd) == 0 && ok;
     return ok;
 }

@@ -12,9 +12,9 @@
 // temporary file is gone.
 //
 // Where that cannot be done (the temporary file cannot be made or the rename
-// is refused) an existing file is rewritten in place instead, new content
-// first and the cut to length after, then flushed: at every moment it starts
-// with the old content or the whole new content.
+// is refused) an existing file is rewritten in place instead, each change of
+// length flushed apart from the change of content: at every moment, and after
+// a power cut, it starts with the old content or the whole new content.
 bool ReplaceFileDurably(const char* path, const std::string& content);
 
 // The directory part of a path: "." when it has none.

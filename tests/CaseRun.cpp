@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -37,12 +36,6 @@ const std::set<std::string> kChecks = {"status", "out",    "usage", "err",  "err
 
 bool IsLoop(const std::string& key) {
     return key == "faults" || key == "crashes" || key == "oom" || key == "room";
-}
-
-CaseRun::~CaseRun() {
-    if (lock_ >= 0) {
-        close(lock_);
-    }
 }
 
 size_t CaseRun::Play(const Case& c, size_t upTo) {
@@ -81,7 +74,7 @@ Words CaseRun::Traced(const std::string& trace, const Words& more, const Words& 
     const Words strace = {"strace", "-f", "-qq", "-y",
                           "-s",     "64", "-o",  trace.empty() ? "/dev/null" : trace};
     for (const Words& words :
-         {limits, trace.empty() && strace_.empty() ? Words() : strace, strace_, more}) {
+         {limits, trace.empty() && strace_.empty() ? Words() : strace, strace_, more, through_}) {
         prefix.insert(prefix.end(), words.begin(), words.end());
     }
     return prefix;
@@ -123,9 +116,8 @@ void CaseRun::Lay(const std::string& key, const Words& w, const std::string& pat
         cwd_ = path;
     } else if (key == "strace") {  // for the next run; for every one of a loop
         strace_ = w;
-    } else if (key == "lock") {  // held by this test until the case ends
-        lock_ = open(path.c_str(), O_RDONLY);
-        ASSERT_EQ(flock(lock_, LOCK_EX), 0);
+    } else if (key == "through") {  // last before the program: nothing between resets signals
+        through_ = w;
     } else if (key == "mount") {  // w[0] over the settings file; "ro": directory read-only
         // Where mounts are not permitted (no root), "true" passes over the program.
         static const bool permitted =
@@ -194,6 +186,7 @@ void CaseRun::Run(const Words& args) {
     // Not traced: calls with data in their first argument (getrandom).
     run_ = tree_.Run(args, cwd_, Traced(trace, {"-e", "trace=%file,%network,%desc"}, Limits()));
     strace_.clear();
+    through_.clear();
     // Below the test's directory only the panel's own files and the working
     // directory; no catalog anywhere. A checker such as valgrind opens files
     // of its own, in the working directory too.

@@ -12,9 +12,6 @@
 class CaseRun {
   public:
     explicit CaseRun(bool ownFileSystem = false) : tree_(ownFileSystem) {}
-    ~CaseRun();
-    CaseRun(const CaseRun&) = delete;
-    CaseRun& operator=(const CaseRun&) = delete;
 
     // Plays the case's lines up to the first loop directive, or upTo;
     // returns where it stopped.
@@ -31,6 +28,7 @@ class CaseRun {
     PanelTree tree_;
     std::string settings_ = tree_.Settings();
     Words strace_;
+    Words through_;  // a command in front of the next run's program
 
   private:
     std::string Path(const std::string& word) const {
@@ -50,7 +48,6 @@ class CaseRun {
     std::string cwd_;
     Words mount_;
     std::map<std::string, std::string> inodes_;
-    int lock_ = -1;
 };
 
 // Whether a line starts one of the loops that come last in a case, each

@@ -172,12 +172,14 @@ class FaultLoop {
         const std::string trace = kind_ == "oom" ? "" : "/dev/null";
         const RunResult run = tree.Run(args_, "", panel.Traced(trace, injected));
         const auto [settings, nvm] = panel.Stores();
-        // A rewrite in place cut short holds the new line and the old one's
-        // tail; a leftover temporary file stays only while removing fails.
-        const std::string cut =
-            after_[0] + before_[0].substr(std::min(after_[0].size(), before_[0].size()));
-        EXPECT_TRUE(settings == before_[0] || settings == after_[0] || settings == cut)
-            << what << settings;
+        // A rewrite in place cut short holds the old line grown with NULs to a
+        // longer new one's length, or the new line and the old one's tail; a
+        // leftover temporary file stays only while removing fails.
+        const size_t shorter = std::min(after_[0].size(), before_[0].size());
+        const std::set<std::string> whole = {
+            before_[0], after_[0], before_[0] + std::string(after_[0].size() - shorter, '\0'),
+            after_[0] + before_[0].substr(shorter)};
+        EXPECT_EQ(whole.count(settings), 1U) << what << settings;
         EXPECT_TRUE(nvm == before_[1] || nvm == after_[1]) << what << nvm.substr(0, 300);
         EXPECT_TRUE(crash ? run.status == 128 + 9 : run.status <= 1) << what << run.err;
         EXPECT_TRUE(crash || !Exists(temporary) || ReadFile(temporary) == leftover) << what;

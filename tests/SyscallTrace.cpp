@@ -96,7 +96,14 @@ void CheckDurabilityOrder(const std::vector<Syscall>& calls, const PanelTree& tr
         }
         const std::string target = call.Path(call.name.rfind("unlink", 0) == 0 ? 0 : 1);
         if (kind == &kKinds[kWrite]) {
-            lastWrite[call.FdPath()] = index;
+            // A change of a file's length and one of its content reach storage
+            // in either order unless a flush of the file separates them.
+            const std::string file = call.FdPath();
+            const size_t last = lastWrite.count(file) > 0 ? lastWrite[file] : index;
+            EXPECT_TRUE(lastFlush[file] > last ||
+                        (calls[last].name == "ftruncate") == (call.name == "ftruncate"))
+                << file << ": " << calls[last].name << ", then " << call.name << " unflushed";
+            lastWrite[file] = index;
         } else if (kind == &kKinds[kFlush]) {
             lastFlush[call.FdPath()] = index;
         } else if (kind >= &kKinds[kRename] && kind <= &kKinds[kUnlink]) {

@@ -41,6 +41,7 @@ extern const Kind kKinds[kKindCount];
 const Kind* KindOf(const std::string& name);
 
 // A file made live by a rename, or rewritten in place, was flushed after its
-// last write (and so before the rename); every change of a directory's
-// entries was flushed after it.
+// last write (and so before the rename), and between a change of its length
+// and one of its content; every change of a directory's entries was flushed
+// after it.
 void CheckDurabilityOrder(const std::vector<Syscall>& calls, const PanelTree& tree);
