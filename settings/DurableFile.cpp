@@ -128,10 +128,12 @@ bool ReplaceFileDurably(const char* path, const std::string& content) {
     if (!exists && errno != ENOENT) {
         return false;
     }
+    // Made before anything changes: running out of memory stops only here.
     const std::string temp = target + ".tmp";
+    const std::string directory = DirectoryOf(target);
     if (WriteTemporaryFile(temp, content, exists ? &replaced : nullptr) &&
         rename(temp.c_str(), target.c_str()) == 0) {
-        return FlushDirectory(DirectoryOf(target).c_str());
+        return FlushDirectory(directory.c_str());
     }
     // No room for a second copy, a read-only directory, a file mounted on its
     // own: the file itself may still be writable where it stands.
