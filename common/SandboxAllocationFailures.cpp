@@ -11,12 +11,14 @@
 #include <cstdlib>
 #include <new>
 
+// NOLINTBEGIN(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 extern "C" {
-void* __real_malloc(size_t size);                // NOLINT(bugprone-reserved-identifier)
-void* __real_calloc(size_t count, size_t size);  // NOLINT(bugprone-reserved-identifier)
-void* __real_realloc(void* block, size_t size);  // NOLINT(bugprone-reserved-identifier)
-void __real_xmlInitParser();                     // NOLINT(bugprone-reserved-identifier)
+void* __real_malloc(size_t size);
+void* __real_calloc(size_t count, size_t size);
+void* __real_realloc(void* block, size_t size);
+void __real_xmlInitParser();
 }
+// NOLINTEND(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 
 namespace {
 
@@ -94,4 +96,21 @@ void* operator new(size_t size) {
 
 void* operator new[](size_t size) {
     return operator new(size);
+}
+
+// The blocks come from malloc: the C library releases them.
+void operator delete(void* block) noexcept {
+    std::free(block);
+}
+
+void operator delete(void* block, size_t /*size*/) noexcept {
+    std::free(block);
+}
+
+void operator delete[](void* block) noexcept {
+    std::free(block);
+}
+
+void operator delete[](void* block, size_t /*size*/) noexcept {
+    std::free(block);
 }

@@ -51,7 +51,7 @@ void MarkerOutput::Scan() {
                 std::max(searched_, used_ >= marker_.size() ? used_ - marker_.size() + 1 : 0);
             return;
         }
-        const size_t at = static_cast<size_t>(static_cast<const char*>(found) - block_);
+        const auto at = static_cast<size_t>(static_cast<const char*>(found) - block_);
         searched_ = at + marker_.size();
         if (++markers_ == 1) {
             std::memcpy(block_ + at, text_.data(), text_.size());

@@ -159,7 +159,7 @@ class FaultLoop {
     static Words Failing(const std::string& nth) {
         return {"env", "DOLVIN_FAIL_ALLOCATION=" + nth};
     }
-    Words Injected(const std::string& inject) const {
+    static Words Injected(const std::string& inject) {
         return {"-e", "inject=" + inject};
     }
 
