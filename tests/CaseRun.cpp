@@ -88,7 +88,7 @@ std::array<std::string, 2> CaseRun::Stores() const {
 void CaseRun::Lay(const std::string& key, const Words& w, const std::string& path,
                   const std::string& text) {
     if (key == "file" || key == "rm" || key == "mkdir" || key == "fifo" || key == "symlink" ||
-        key == "hardlink") {
+        key == "hardlink" || key == "chain") {
         fs::remove_all(path);
         fs::create_directories(fs::path(path).parent_path());
     }
@@ -103,6 +103,13 @@ void CaseRun::Lay(const std::string& key, const Words& w, const std::string& pat
         ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
     } else if (key == "symlink") {
         fs::create_symlink(w[1], path);
+    } else if (key == "chain") {  // PATH to PATH.1 ... to PATH.N-1 to TARGET: N links
+        const int links = std::stoi(w[1]);
+        for (int link = 1; link <= links; ++link) {
+            const std::string name = link == 1 ? path : path + "." + std::to_string(link - 1);
+            fs::remove(name);
+            fs::create_symlink(link == links ? w[2] : path + "." + std::to_string(link), name);
+        }
     } else if (key == "hardlink") {
         fs::create_hard_link(Path(w[1]), path);
     } else if (key == "chmod") {
