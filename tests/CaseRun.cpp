@@ -124,6 +124,8 @@ void CaseRun::Lay(const std::string& key, const Words& w, const std::string& pat
         cwd_ = path;
     } else if (key == "strace") {  // for the next run; for every one of a loop
         strace_ = w;
+    } else if (key == "close") {  // a standard descriptor, for the next run
+        close_ = w[0];
     } else if (key == "lock") {  // held by this test until the case ends
         lock_ = open(path.c_str(), O_RDONLY);
         ASSERT_EQ(flock(lock_, LOCK_EX), 0);
@@ -193,8 +195,13 @@ void CaseRun::Run(const Words& args) {
     }
     const std::string trace = tree_.Root() + "/../trace";
     // Not traced: calls with data in their first argument (getrandom).
-    run_ = tree_.Run(args, cwd_, Traced(trace, {"-e", "trace=%file,%network,%desc"}, Limits()));
+    Words prefix = Traced(trace, {"-e", "trace=%file,%network,%desc"}, Limits());
+    if (!close_.empty()) {  // closed for the program alone: strace's log has its own
+        prefix.insert(prefix.end(), {"sh", "-c", "exec \"$@\" " + close_ + ">&-", "sh"});
+    }
+    run_ = tree_.Run(args, cwd_, prefix);
     strace_.clear();
+    close_.clear();
     // Below the test's directory only the panel's own files and the working
     // directory; no catalog anywhere. A checker such as valgrind opens files
     // of its own, in the working directory too.
@@ -210,6 +217,9 @@ void CaseRun::Run(const Words& args) {
         EXPECT_TRUE(kWrapped || (own && !network && !(usage && path.rfind(base, 0) == 0) &&
                                  path.find("catalog") == std::string::npos))
             << "opened " << path;
+        // A closed standard descriptor's number never goes to a file of the tree.
+        EXPECT_FALSE(call.FdPath(true).rfind(base, 0) == 0 && std::stoi(call.result) <= 2)
+            << call.name << " " << call.result;
     }
 }
 

@@ -47,6 +47,7 @@ class CaseRun {
     RunResult run_{};
     std::string before_;
     std::string cwd_;
+    std::string close_;
     Words mount_;
     std::map<std::string, std::string> inodes_;
     int lock_ = -1;
