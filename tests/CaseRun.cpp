@@ -60,6 +60,15 @@ size_t CaseRun::Play(const Case& c, size_t upTo) {
         }
         if (key == "def") {
             defs[w[0]] = Joined(w, 1);
+        } else if (key == "values") {  // a template's $1, $2...: the words between slashes
+            int n = 1;
+            for (const std::string& word : w) {
+                if (word == "/") {
+                    ++n;
+                } else {
+                    defs[std::to_string(n)] += word;
+                }
+            }
         } else if (kChecks.count(key) > 0) {
             Check(key, w, path, Joined(w, 1));
         } else {
