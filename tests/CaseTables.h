@@ -21,7 +21,7 @@ std::vector<Case> LoadCases();
 
 // A line's directive, and its words with the defs (and $panel, $conf, $nvm)
 // taken in and ROOT made the tree's root.
-std::string LineWords(const std::string& line, const Defs& defs, const std::string& root,
+std::string LineWords(const std::string& text, const Defs& defs, const std::string& root,
                       Words& words);
 
 void WriteFile(const std::string& path, const std::string& content);
