@@ -10,18 +10,23 @@
 
 namespace {
 
-constexpr int kMaxLinkHops = 40;  // the kernel's own limit
+constexpr int kMaxLinkHops = 40;  // the kernel's own limit (MAXSYMLINKS)
 
 // Follows symbolic links in the last component until it names something that
-// is not a link (or nothing yet).
+// is not a link (or nothing yet): at most kMaxLinkHops of them, as the kernel
+// follows when the file is read, so that what a get reads a set can replace.
 bool ResolveFinalLink(std::string& path) {
-    for (int hop = 0; hop < kMaxLinkHops; ++hop) {
+    for (int hop = 0;; ++hop) {
         struct stat info {};
         if (lstat(path.c_str(), &info) != 0) {
             return errno == ENOENT;
         }
         if (!S_ISLNK(info.st_mode)) {
             return true;
+        }
+        if (hop == kMaxLinkHops) {
+            errno = ELOOP;
+            return false;
         }
         char target[PATH_MAX];
         const ssize_t length = readlink(path.c_str(), target, sizeof target);
@@ -31,7 +36,6 @@ bool ResolveFinalLink(std::string& path) {
         const std::string link(target, static_cast<size_t>(length));
         path = link[0] == '/' ? link : DirectoryOf(path) + "/" + link;
     }
-    return false;
 }
 
 // Gives the new file the owner and permission bits of the one it replaces

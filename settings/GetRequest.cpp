@@ -8,11 +8,12 @@
 bool PerformGetRequest() {
     Verbose("performing a get request\n");
     long level = -1;
-    if (!GetAccelValue(level)) {
+    // The level is the answer: a get that could not deliver it (standard
+    // output closed, or a full disk behind a redirection) failed too.
+    if (!GetAccelValue(level) || std::printf("%ld\n", level) < 0 || std::fflush(stdout) != 0) {
         Verbose("GET FAILED\n");
         return false;
     }
     Verbose("get successful[%ld]\n", level);
-    std::printf("%ld\n", level);
     return true;
 }

@@ -1,4 +1,5 @@
 #pragma once
 
-// Reads the level from the settings file and prints it on standard output.
+// Reads the level from the settings file and prints it on standard output;
+// false when either fails.
 bool PerformGetRequest();

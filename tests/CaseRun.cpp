@@ -56,6 +56,15 @@ size_t CaseRun::Play(const Case& c, size_t upTo) {
         } else if (key == "ok" || (key == "usage" && !w.empty())) {  // run, then check
             Run(w);
             Check(key == "ok" ? "status" : key, {"0"}, "", "");
+        } else if (key == "values") {  // a template's $1, $2...: the words between slashes
+            int n = 1;
+            for (const std::string& word : w) {
+                if (word == "/") {
+                    ++n;
+                } else {
+                    defs[std::to_string(n)] += word;
+                }
+            }
         } else if (kChecks.count(key) > 0) {
             Check(key, w, path, Joined(w, 1));
         } else {
@@ -87,7 +96,7 @@ std::array<std::string, 2> CaseRun::Stores() const {
 void CaseRun::Lay(const std::string& key, const Words& w, const std::string& path,
                   const std::string& text) {
     if (key == "file" || key == "rm" || key == "mkdir" || key == "fifo" || key == "symlink" ||
-        key == "hardlink") {
+        key == "hardlink" || key == "chain") {
         fs::remove_all(path);
         fs::create_directories(fs::path(path).parent_path());
     }
@@ -102,6 +111,13 @@ void CaseRun::Lay(const std::string& key, const Words& w, const std::string& pat
         ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
     } else if (key == "symlink") {
         fs::create_symlink(w[1], path);
+    } else if (key == "chain") {  // PATH to PATH.1 ... to PATH.N-1 to TARGET: N links
+        const int links = std::stoi(w[1]);
+        for (int link = 1; link <= links; ++link) {
+            const std::string name = link == 1 ? path : path + "." + std::to_string(link - 1);
+            fs::remove(name);
+            fs::create_symlink(link == links ? w[2] : path + "." + std::to_string(link), name);
+        }
     } else if (key == "hardlink") {
         fs::create_hard_link(Path(w[1]), path);
     } else if (key == "chmod") {
@@ -118,6 +134,12 @@ void CaseRun::Lay(const std::string& key, const Words& w, const std::string& pat
         strace_ = w;
     } else if (key == "through") {  // last before the program: nothing between resets signals
         through_ = w;
+    } else if (key == "close") {  // a standard descriptor, for the next run
+        if (kWrapped && w[0] == "2") {
+            GTEST_SKIP() << "a checker such as valgrind cannot run without standard error";
+        }
+        // Closed for the program alone: strace's log has a descriptor of its own.
+        through_ = {"sh", "-c", "exec \"$@\" " + w[0] + ">&-", "sh"};
     } else if (key == "mount") {  // w[0] over the settings file; "ro": directory read-only
         // Where mounts are not permitted (no root), "true" passes over the program.
         static const bool permitted =
@@ -202,6 +224,9 @@ void CaseRun::Run(const Words& args) {
         EXPECT_TRUE(kWrapped || (own && !network && !(usage && path.rfind(base, 0) == 0) &&
                                  path.find("catalog") == std::string::npos))
             << "opened " << path;
+        // A closed standard descriptor's number never goes to a file of the tree.
+        EXPECT_FALSE(call.FdPath(true).rfind(base, 0) == 0 && std::stoi(call.result) <= 2)
+            << call.name << " " << call.result;
     }
 }
 

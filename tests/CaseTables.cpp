@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <numeric>
 #include <sstream>
 
@@ -68,10 +69,20 @@ std::string Word(std::istream& in, const Defs& defs) {
     } else if (in >> word && word[0] == '@') {
         return ReadFile(std::string(DOLVIN_TEST_DATA) + "/" + word.substr(1));
     }
-    for (auto def = defs.rbegin(); def != defs.rend(); ++def) {  // longer names first
-        word = Replaced(word, "$" + def->first, def->second);
+    // Each $NAME once, the longest name that matches (the first from the end);
+    // a value put in is not read again (a document may hold "$1").
+    std::string text;
+    size_t at = 0;
+    for (size_t dollar = word.find('$'); dollar != std::string::npos; dollar = word.find('$', at)) {
+        auto def = defs.rbegin();
+        while (def != defs.rend() && word.compare(dollar + 1, def->first.size(), def->first) != 0) {
+            ++def;
+        }
+        const bool named = def != defs.rend();
+        text.append(word, at, dollar - at).append(named ? def->second : "$");
+        at = dollar + 1 + (named ? def->first.size() : 0);
     }
-    return word;
+    return text.append(word, at);
 }
 
 }  // namespace
@@ -91,13 +102,28 @@ std::vector<Case> LoadCases() {
     for (const auto& file : fs::directory_iterator(DOLVIN_TEST_CASES)) {
         std::ifstream in(file.path().extension() == ".txt" ? file.path() : "");
         std::vector<std::string> defs;
+        std::map<std::string, std::vector<std::string>> templates;
+        std::string filling;  // the template that the lines below belong to
         for (std::string line; std::getline(in, line);) {
             if (line.rfind("def ", 0) == 0) {
                 defs.push_back(line);
-            } else if (line.rfind("case ", 0) == 0) {
-                cases.push_back({file.path().stem().string() + "." + line.substr(5), defs});
+            } else if (line.rfind("template ", 0) == 0) {
+                filling = line.substr(9);
+            } else if (line.rfind("case ", 0) == 0) {  // case NAME [TEMPLATE VALUES...]
+                std::istringstream words(line.substr(5));
+                std::string name;
+                std::string use;
+                std::string values;
+                std::getline(words >> name >> use >> std::ws, values);
+                cases.push_back({file.path().stem().string() + "." + name, defs});
+                if (!use.empty()) {
+                    cases.back().lines.push_back("values " + values);
+                    const std::vector<std::string>& lines = templates.at(use);
+                    cases.back().lines.insert(cases.back().lines.end(), lines.begin(), lines.end());
+                }
+                filling.clear();
             } else if (!line.empty() && line[0] != '#') {
-                cases.back().lines.push_back(line);
+                (filling.empty() ? cases.back().lines : templates[filling]).push_back(line);
             }
         }
     }
