@@ -9,6 +9,8 @@
 #include "settings/DurableFile.h"
 
 char* TakeBlockBuffer() {
+    // Filled by its users through the pointer returned.
+    // cppcheck-suppress unassignedVariable
     static char block[kBlockSize];
     return block;
 }
