@@ -1,0 +1,107 @@
+#include "common/BlockTable.h"
+
+#include <cassert>
+#include <cstdlib>
+
+namespace {
+
+constexpr size_t kFirstCapacity = 64;
+
+uintptr_t Key(const void* block) {
+    return reinterpret_cast<uintptr_t>(block);
+}
+
+}  // namespace
+
+BlockTable::~BlockTable() {
+    std::free(slots_);
+}
+
+size_t BlockTable::Home(uintptr_t key) const {
+    // Fibonacci hashing of the address without its always-zero low bits.
+    const uint64_t mixed = static_cast<uint64_t>(key >> 3) * 0x9E3779B97F4A7C15ULL;
+    return static_cast<size_t>(mixed >> 32) & (capacity_ - 1);
+}
+
+bool BlockTable::ReserveOne() {
+    // At most half full: probes stay short.
+    return 2 * (count_ + 1) <= capacity_ || Grow();
+}
+
+bool BlockTable::Grow() {
+    const size_t capacity = capacity_ == 0 ? kFirstCapacity : 2 * capacity_;
+    auto* slots = static_cast<uintptr_t*>(std::calloc(capacity, sizeof(uintptr_t)));
+    if (slots == nullptr) {
+        return false;
+    }
+    uintptr_t* old = slots_;
+    const size_t oldCapacity = capacity_;
+    slots_ = slots;
+    capacity_ = capacity;
+    count_ = 0;
+    for (size_t index = 0; index < oldCapacity; ++index) {
+        if (old[index] != 0) {
+            Insert(reinterpret_cast<void*>(old[index]));
+        }
+    }
+    std::free(old);
+    return true;
+}
+
+void BlockTable::Insert(void* block) {
+    assert(block != nullptr && 2 * (count_ + 1) <= capacity_ && !Contains(block));
+    size_t index = Home(Key(block));
+    while (slots_[index] != 0) {
+        index = (index + 1) & (capacity_ - 1);
+    }
+    slots_[index] = Key(block);
+    ++count_;
+}
+
+bool BlockTable::Contains(const void* block) const {
+    if (count_ == 0) {
+        return false;
+    }
+    for (size_t index = Home(Key(block)); slots_[index] != 0;
+         index = (index + 1) & (capacity_ - 1)) {
+        if (slots_[index] == Key(block)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool BlockTable::Erase(const void* block) {
+    if (count_ == 0) {
+        return false;
+    }
+    const size_t mask = capacity_ - 1;
+    size_t hole = Home(Key(block));
+    while (slots_[hole] != Key(block)) {
+        if (slots_[hole] == 0) {
+            return false;
+        }
+        hole = (hole + 1) & mask;
+    }
+    // Shifts back the entries after the hole that probing would no longer
+    // reach: those whose home is not cyclically in (hole, index].
+    for (size_t index = (hole + 1) & mask; slots_[index] != 0; index = (index + 1) & mask) {
+        const size_t home = Home(slots_[index]);
+        if (((index - home) & mask) >= ((index - hole) & mask)) {
+            slots_[hole] = slots_[index];
+            hole = index;
+        }
+    }
+    slots_[hole] = 0;
+    --count_;
+    return true;
+}
+
+void BlockTable::FreeAll() {
+    for (size_t index = 0; index < capacity_; ++index) {
+        std::free(reinterpret_cast<void*>(slots_[index]));
+    }
+    std::free(slots_);
+    slots_ = nullptr;
+    capacity_ = count_ = 0;
+}
