@@ -41,13 +41,31 @@ unsigned ClassOf(size_t slot) {
     return static_cast<unsigned>(kFineClasses + (power - kFineShift) * 16 + step);
 }
 
-size_t SlotOf(unsigned sizeClass) {
+constexpr size_t ComputeSlot(size_t sizeClass) {
     if (sizeClass < kFineClasses) {
         return (sizeClass + 1) * kAlign;
     }
-    const unsigned coarse = static_cast<unsigned>(sizeClass - kFineClasses);
-    const unsigned power = kFineShift + coarse / 16;
+    const size_t coarse = sizeClass - kFineClasses;
+    const size_t power = kFineShift + coarse / 16;
     return (size_t{1} << power) + (coarse % 16 + 1) * (size_t{1} << (power - 4));
+}
+
+// Classes up to the slot of the largest block: seven doublings above 1 KiB.
+constexpr unsigned kClassCount = kFineClasses + 7 * 16;
+static_assert(kClassCount <= 256, "every class fits its bits and has a free list");
+
+struct SlotTable {
+    size_t slots[kClassCount];
+    constexpr SlotTable() : slots() {
+        for (size_t sizeClass = 0; sizeClass < kClassCount; ++sizeClass) {
+            slots[sizeClass] = ComputeSlot(sizeClass);
+        }
+    }
+};
+constexpr SlotTable kSlotTable;
+
+size_t SlotOf(unsigned sizeClass) {
+    return kSlotTable.slots[sizeClass];
 }
 
 constexpr size_t Slot(size_t size) {
@@ -61,11 +79,7 @@ constexpr unsigned kClassShift = kSizeBits;
 constexpr uintptr_t kLive = uintptr_t{1} << (kClassShift + 8);
 constexpr uintptr_t kMarkMask = ~((kLive << 1) - 1);
 static_assert(ArenaHeap::kLargestBlock < (size_t{1} << kSizeBits), "the size fits its bits");
-// Classes up to the slot of the largest block: seven doublings above 1 KiB.
-constexpr unsigned kClassCount = kFineClasses + 7 * 16;
-static_assert(kClassCount <= 256, "every class fits its bits and has a free list");
-
-DOLVIN_NO_ASAN uintptr_t ReadWord(char* at) {
+DOLVIN_NO_ASAN inline uintptr_t ReadWord(char* at) {
     memory_checker::OpenWord(at, kWord);
     uintptr_t word = 0;
     std::memcpy(&word, at, kWord);
@@ -73,7 +87,7 @@ DOLVIN_NO_ASAN uintptr_t ReadWord(char* at) {
     return word;
 }
 
-DOLVIN_NO_ASAN void WriteWord(char* at, uintptr_t word) {
+DOLVIN_NO_ASAN inline void WriteWord(char* at, uintptr_t word) {
     memory_checker::OpenWord(at, kWord);
     std::memcpy(at, &word, kWord);
     memory_checker::CloseWord(at, kWord);
