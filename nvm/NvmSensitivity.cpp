@@ -2,10 +2,12 @@
 
 #include <unistd.h>
 
+#include <cstddef>
 #include <cstdio>
 
 #include "common/Diagnostics.h"
 #include "common/EntityExpansion.h"
+#include "common/GlobalState.h"
 #include "common/PanelPaths.h"
 #include "common/XmlHandles.h"
 #include "nvm/NvmCopies.h"
@@ -15,6 +17,7 @@
 namespace {
 
 constexpr char kSensitivityXPath[] = "/NVM/UISettings/accelerometerSetting/sensitivity";
+constexpr size_t kShownBytes = 1024;
 
 // Only a text or CDATA node holds the value; content written into anything
 // else (a comment, say) would leave the value as it was.
@@ -51,14 +54,12 @@ bool UpdateSensitivity(const char* levelText) {
     if (!holdsValue) {
         return false;
     }
-    {
-        // The value and its following siblings, entity references substituted;
-        // only the value's own text where that would grow without bound.
-        const XmlStringPtr previous(SubstitutedTextStaysSmall(value)
-                                        ? xmlNodeListGetString(doc.get(), value, 1)
-                                        : xmlNodeGetContent(value));
+    if (bVerbose) {
+        // The value and its following siblings with entity references
+        // substituted, as far as the first kShownBytes bytes: only --v shows it.
+        char previous[kShownBytes + 1];
         Verbose("SetJOVAccelNVM : previous value %s\n",
-                previous ? reinterpret_cast<const char*>(previous.get()) : "");
+                SubstitutedTextStart(value, previous, sizeof previous));
     }
     if (!WriteNvmCopies(doc.get(), value, levelText)) {
         Verbose("SetJOVAccelNVM : failed to write new xml file\n");
