@@ -38,7 +38,7 @@ unsigned ClassOf(size_t slot) {
     }
     const unsigned power = Log2(slot - 1);  // 2^power < slot <= 2^(power+1)
     const size_t step = (slot - 1 - (size_t{1} << power)) >> (power - 4);
-    return static_cast<unsigned>(kFineClasses + (power - kFineShift) * 16 + step);
+    return static_cast<unsigned>(kFineClasses + size_t{power - kFineShift} * 16 + step);
 }
 
 constexpr size_t ComputeSlot(size_t sizeClass) {
@@ -51,12 +51,12 @@ constexpr size_t ComputeSlot(size_t sizeClass) {
 }
 
 // Classes up to the slot of the largest block: seven doublings above 1 KiB.
-constexpr unsigned kClassCount = kFineClasses + 7 * 16;
+constexpr size_t kClassCount = kFineClasses + size_t{7} * 16;
 static_assert(kClassCount <= 256, "every class fits its bits and has a free list");
 
 struct SlotTable {
-    size_t slots[kClassCount];
-    constexpr SlotTable() : slots() {
+    size_t slots[kClassCount] = {};
+    constexpr SlotTable() {
         for (size_t sizeClass = 0; sizeClass < kClassCount; ++sizeClass) {
             slots[sizeClass] = ComputeSlot(sizeClass);
         }
@@ -91,6 +91,21 @@ DOLVIN_NO_ASAN inline void WriteWord(char* at, uintptr_t word) {
     memory_checker::OpenWord(at, kWord);
     std::memcpy(at, &word, kWord);
     memory_checker::CloseWord(at, kWord);
+}
+
+// A free block holds the next block of its free list.
+DOLVIN_NO_ASAN inline void* ReadLink(char* block) {
+    memory_checker::OpenWord(block, sizeof(void*));
+    void* next = nullptr;
+    std::memcpy(&next, block, sizeof next);
+    memory_checker::CloseWord(block, sizeof(void*));
+    return next;
+}
+
+DOLVIN_NO_ASAN inline void WriteLink(char* block, void* next) {
+    memory_checker::OpenWord(block, sizeof(void*));
+    std::memcpy(block, &next, sizeof next);
+    memory_checker::CloseWord(block, sizeof(void*));
 }
 
 char* Header(void* block) {
@@ -149,7 +164,7 @@ ptrdiff_t ArenaHeap::SizeOf(void* address) const {
     return static_cast<ptrdiff_t>(SizeIn(word));
 }
 
-size_t ArenaHeap::Capacity(void* block) const {
+size_t ArenaHeap::Capacity(void* block) {
     return SlotOf(ClassIn(ReadWord(Header(block)))) - kWord;
 }
 
@@ -161,7 +176,7 @@ void* ArenaHeap::Allocate(size_t size, size_t room) {
     char* block = static_cast<char*>(freeLists_[sizeClass]);
     if (block != nullptr) {
         assert(ReadWord(Header(block)) == (mark_ | (uintptr_t{sizeClass} << kClassShift)));
-        freeLists_[sizeClass] = reinterpret_cast<void*>(ReadWord(block));
+        freeLists_[sizeClass] = ReadLink(block);
     } else {
         if (static_cast<size_t>(limit_ - cursor_) < slot && !StartChunk(slot)) {
             return nullptr;
@@ -192,12 +207,12 @@ void ArenaHeap::Release(void* block) {
 
 void ArenaHeap::PushFree(char* block, unsigned sizeClass) {
     WriteWord(Header(block), mark_ | (uintptr_t{sizeClass} << kClassShift));
-    WriteWord(block, reinterpret_cast<uintptr_t>(freeLists_[sizeClass]));
+    WriteLink(block, freeLists_[sizeClass]);
     freeLists_[sizeClass] = block;
 }
 
 // The unused end of a chunk becomes free blocks, the largest that fit.
-void ArenaHeap::Carve(char* from, char* to) {
+void ArenaHeap::Carve(char* from, const char* to) {
     while (static_cast<size_t>(to - from) >= Slot(0)) {
         unsigned sizeClass = ClassOf(static_cast<size_t>(to - from));
         if (SlotOf(sizeClass) > static_cast<size_t>(to - from)) {

@@ -30,7 +30,7 @@ class ArenaHeap {
     static constexpr ptrdiff_t kNotABlock = -1;
     ptrdiff_t SizeOf(void* address) const;
     // The room of a block handed out.
-    size_t Capacity(void* block) const;
+    static size_t Capacity(void* block);
     // A block handed out takes a new size within its room.
     void Resize(void* block, size_t size);
     void Release(void* block);
@@ -45,7 +45,7 @@ class ArenaHeap {
 
     bool StartChunk(size_t slot);
     bool Record(Chunk chunk);
-    void Carve(char* from, char* to);
+    void Carve(char* from, const char* to);
     void PushFree(char* block, unsigned sizeClass);
 
     uintptr_t mark_ = 0;

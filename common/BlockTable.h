@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 
 // A set of blocks from the C library, by address, so that the arena knows
 // its own without reading the memory of a block it may not own. Open
@@ -25,10 +24,10 @@ class BlockTable {
     void FreeAll();
 
   private:
-    size_t Home(uintptr_t key) const;
+    size_t Home(const void* block) const;
     bool Grow();
 
-    uintptr_t* slots_ = nullptr;  // 0: free
-    size_t capacity_ = 0;         // a power of two, or 0
+    void** slots_ = nullptr;  // nullptr: free
+    size_t capacity_ = 0;     // a power of two, or 0
     size_t count_ = 0;
 };

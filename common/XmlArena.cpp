@@ -109,7 +109,7 @@ void* Reallocate(void* block, size_t size) {
         }
         return moved;
     }
-    const size_t capacity = state.heap.Capacity(block);
+    const size_t capacity = ArenaHeap::Capacity(block);
     if (size <= capacity) {
         state.heap.Resize(block, size);
         return block;
