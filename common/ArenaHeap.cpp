@@ -14,12 +14,13 @@ namespace {
 
 constexpr size_t kAlign = alignof(std::max_align_t);
 constexpr size_t kWord = sizeof(uintptr_t);
-// Slots (a block and the word before it) up to this size come in steps of
-// the alignment, as the C library's own blocks do; larger ones in sixteen
-// steps per doubling, at most 1/16 of the slot unused.
-constexpr size_t kFineSlots = 1024;
-constexpr size_t kFineClasses = kFineSlots / kAlign;
-constexpr unsigned kFineShift = 10;  // log2(kFineSlots)
+// Blocks of up to kFineSize bytes come in steps of the alignment, as the C
+// library's own blocks do; larger ones in sixteen steps per doubling of
+// their size (at most 1/16 of a block unused). Steps of the block's size
+// rather than its slot's (block and word): the library asks for powers of
+// two and a little less, and each of those fits its step.
+constexpr size_t kFineSize = 1024;
+constexpr unsigned kFineShift = 10;  // log2(kFineSize)
 constexpr size_t kFirstChunk = size_t{256} << 10;
 constexpr size_t kLargestChunk = size_t{8} << 20;
 
@@ -27,17 +28,25 @@ constexpr size_t RoundUp(size_t size) {
     return (size + kAlign - 1) & ~(kAlign - 1);
 }
 
+// A block and the word before it, whole alignments.
+constexpr size_t Slot(size_t size) {
+    return RoundUp(size + kWord);
+}
+
+constexpr size_t kFineClasses = Slot(kFineSize) / kAlign;
+
 unsigned Log2(size_t value) {
     return static_cast<unsigned>(sizeof(unsigned long) * 8 - 1) -
            static_cast<unsigned>(__builtin_clzl(static_cast<unsigned long>(value)));
 }
 
-unsigned ClassOf(size_t slot) {
-    if (slot <= kFineSlots) {
-        return static_cast<unsigned>(slot / kAlign - 1);
+// The smallest class whose blocks hold size bytes.
+unsigned ClassOf(size_t size) {
+    if (size <= kFineSize) {
+        return static_cast<unsigned>(Slot(size) / kAlign - 1);
     }
-    const unsigned power = Log2(slot - 1);  // 2^power < slot <= 2^(power+1)
-    const size_t step = (slot - 1 - (size_t{1} << power)) >> (power - 4);
+    const unsigned power = Log2(size - 1);  // 2^power < size <= 2^(power+1)
+    const size_t step = (size - 1 - (size_t{1} << power)) >> (power - 4);
     return static_cast<unsigned>(kFineClasses + size_t{power - kFineShift} * 16 + step);
 }
 
@@ -47,11 +56,11 @@ constexpr size_t ComputeSlot(size_t sizeClass) {
     }
     const size_t coarse = sizeClass - kFineClasses;
     const size_t power = kFineShift + coarse / 16;
-    return (size_t{1} << power) + (coarse % 16 + 1) * (size_t{1} << (power - 4));
+    return Slot((size_t{1} << power) + (coarse % 16 + 1) * (size_t{1} << (power - 4)));
 }
 
-// Classes up to the slot of the largest block: seven doublings above 1 KiB.
-constexpr size_t kClassCount = kFineClasses + size_t{7} * 16;
+// Classes up to the largest block: six doublings above 1 KiB.
+constexpr size_t kClassCount = kFineClasses + size_t{6} * 16;
 static_assert(kClassCount <= 256, "every class fits its bits and has a free list");
 
 struct SlotTable {
@@ -66,10 +75,6 @@ constexpr SlotTable kSlotTable;
 
 size_t SlotOf(unsigned sizeClass) {
     return kSlotTable.slots[sizeClass];
-}
-
-constexpr size_t Slot(size_t size) {
-    return RoundUp(size + kWord);
 }
 
 // The word before a block: its size, its class, whether it is handed out,
@@ -170,9 +175,9 @@ size_t ArenaHeap::Capacity(void* block) {
 
 void* ArenaHeap::Allocate(size_t size, size_t room) {
     assert(size <= kLargestBlock);
-    const unsigned sizeClass = ClassOf(Slot(std::max(size, room)));
+    const unsigned sizeClass = ClassOf(std::max(size, room));
     const size_t slot = SlotOf(sizeClass);
-    assert(slot >= Slot(std::max(size, room)));
+    assert(slot >= Slot(std::max(size, room)) && sizeClass < kClassCount);
     char* block = static_cast<char*>(freeLists_[sizeClass]);
     if (block != nullptr) {
         assert(ReadWord(Header(block)) == (mark_ | (uintptr_t{sizeClass} << kClassShift)));
@@ -214,8 +219,9 @@ void ArenaHeap::PushFree(char* block, unsigned sizeClass) {
 // The unused end of a chunk becomes free blocks, the largest that fit.
 void ArenaHeap::Carve(char* from, const char* to) {
     while (static_cast<size_t>(to - from) >= Slot(0)) {
-        unsigned sizeClass = ClassOf(static_cast<size_t>(to - from));
-        if (SlotOf(sizeClass) > static_cast<size_t>(to - from)) {
+        const size_t room = static_cast<size_t>(to - from);
+        unsigned sizeClass = ClassOf(std::min(room - kWord, ArenaHeap::kLargestBlock));
+        while (SlotOf(sizeClass) > room) {
             --sizeClass;
         }
         PushFree(from + kWord, sizeClass);
