@@ -12,7 +12,7 @@ from measure import peak_kib, run
 PROGRAMS = ["dolvin", "dolvin, C allocator", "plain C"]
 # Measured too where bench/run has it, for the allocators compared.
 OTHERS = ["dolvin, mimalloc"]
-KB, MB = 1000, 1000 * 1000
+KB, MB = 1 << 10, 1 << 20
 # The bound on dolvin's peak, in KiB: 1.1 times the plain C steps' and 4 MiB.
 SLACK_KIB = 4096
 REFERENCES = 4999

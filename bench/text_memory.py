@@ -18,7 +18,7 @@ class Memory:
 
 
 def mib(kib):
-    return f"{kib / MIB:.1f}"
+    return f"{kib / MIB:.1f}" if kib is not None else "-"
 
 
 def shape_rows(peaks, shapes, sizes):
@@ -27,7 +27,7 @@ def shape_rows(peaks, shapes, sizes):
     where it comes closest."""
     rows = []
     for shape in shapes:
-        cells = [f"{mib(peaks[shape, z, 'dolvin'])} ({mib(peaks[shape, z, PROGRAMS[1]])}, "
+        cells = [f"{mib(peaks[shape, z, 'dolvin'])} ({mib(peaks.get((shape, z, PROGRAMS[1])))}, "
                  f"{mib(peaks[shape, z, 'plain C'])})" for z in sizes]
         share = worst(peaks, sizes, [shape])[0]
         rows.append([f"`{shape}`"] + cells + [f"{share:.2f}"])
@@ -42,6 +42,8 @@ def memory_goals(shapes, host_peaks, panel_peaks, references):
                       "1.1 times the plain C steps' and 4 MiB",
                       f"{share:.2f} of that at most (`{shape}`, {label(size)})", verdict(share, 1.0)])
     for where, peaks in references.items():
+        if not any(name == PROGRAMS[1] for _, name in peaks):
+            continue
         share = max(peaks[what, "dolvin"] / bound_kib(peaks[what, PROGRAMS[1]])
                     for what, name in peaks if name == "dolvin")
         goals.append([f"{where}, {REFERENCES} entity references: peak at most 1.1 times the C "
@@ -76,11 +78,12 @@ def memory_report(bench, shaped, host, counted, guest, sizes_of, mimalloc_versio
     goals = memory_goals(shapes, host_peaks, panel_peaks, shaped.references)
     columns = ["Shape"] + [label(z) for z in shaped.sizes] + ["share of the bound"]
     panel_columns = ["Shape"] + [label(z) for z in shaped.panel_sizes] + ["share of the bound"]
-    reference_rows = [[what] + [f"{mib(shaped.references[where][what, name])} MiB"
+    reference_rows = [[what] + [mib(shaped.references[where].get((what, name)))
                                 for where in shaped.references for name in PROGRAMS[:2]]
                       for what, name in shaped.references["build machine"] if name == "dolvin"]
-    designs = {"the arena (shipped)": ("dolvin", "dolvin") + sizes_of["dolvin"],
-               "the C library's allocator": (PROGRAMS[1], PROGRAMS[1]) + sizes_of[PROGRAMS[1]]}
+    designs = {"the arena (shipped)": ("dolvin", "dolvin") + sizes_of["dolvin"]}
+    if PROGRAMS[1] in bench.host:
+        designs["the C library's allocator"] = (PROGRAMS[1], PROGRAMS[1]) + sizes_of[PROGRAMS[1]]
     if "dolvin, mimalloc" in bench.host:
         designs[f"mimalloc {mimalloc_version}"] = ("dolvin, mimalloc", None) + sizes_of["dolvin, mimalloc"]
     if bench.before:
@@ -114,7 +117,7 @@ attribute of a panel configuration and in the sensitivity value of an NVM
 document of 15 KB each (inside the entity budget of
 `common/EntityExpansion.cpp`):
 
-{table(["Run"] + [f"{where}, {name}" for where in shaped.references for name in PROGRAMS[:2]], reference_rows)}
+{table(["Run (peak, MiB)"] + [f"{where}, {name}" for where in shaped.references for name in PROGRAMS[:2]], reference_rows)}
 
 ## Allocators compared
 
