@@ -84,6 +84,9 @@ constexpr unsigned kClassShift = kSizeBits;
 constexpr uintptr_t kLive = uintptr_t{1} << (kClassShift + 8);
 constexpr uintptr_t kMarkMask = ~((kLive << 1) - 1);
 static_assert(ArenaHeap::kLargestBlock < (size_t{1} << kSizeBits), "the size fits its bits");
+
+// The words of the arena's own (before each block, and the link in a free
+// block) lie where the checkers are told nothing is handed out.
 DOLVIN_NO_ASAN inline uintptr_t ReadWord(char* at) {
     memory_checker::OpenWord(at, kWord);
     uintptr_t word = 0;

@@ -10,8 +10,11 @@ constexpr size_t kFirstCapacity = 64;
 
 }  // namespace
 
+// Empty after, should the library still free a block at exit.
 BlockTable::~BlockTable() {
     std::free(slots_);
+    slots_ = nullptr;
+    capacity_ = count_ = 0;
 }
 
 size_t BlockTable::Home(const void* block) const {
