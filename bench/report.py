@@ -85,14 +85,15 @@ def main():
                                       bench.restore(bench.sizes[-2]), work)
                    for name in bench.host
                    if name.startswith("dolvin") and "mimalloc" not in name or name.endswith("-P")}
-        guest = {name: guest_instructions(command, bench.restore(bench.sizes[-2]), work,
-                                          options.builds / "guest-instructions.so")
-                 for name, command in bench.panel.items()}
+        guest = {size: {name: guest_instructions(command, bench.restore(size), work,
+                                                 options.builds / "guest-instructions.so")
+                        for name, command in bench.panel.items()}
+                 for size in bench.sizes[-2:]}
         sizes = program_sizes(options.builds)
         if bench.before:
             sizes[f"dolvin {bench.before}"] = sizes["before"]
         version = run("dpkg-query -W -f='${Version}' libmimalloc2.0 2>/dev/null || true")
-        memory = memory_report(bench, shaped, host, counted, guest, sizes,
+        memory = memory_report(bench, shaped, host, counted, guest[bench.sizes[-2]], sizes,
                                version.split("+")[0].split("-")[0])
         report = write_report(bench, host, panel, get, counted, guest, started, load, out, memory)
         out.parent.mkdir(parents=True, exist_ok=True)

@@ -88,7 +88,7 @@ def memory_report(bench, shaped, host, counted, guest, sizes_of, mimalloc_versio
         designs[f"mimalloc {mimalloc_version}"] = ("dolvin, mimalloc", None) + sizes_of["dolvin, mimalloc"]
     if bench.before:
         before = f"dolvin {bench.before}"
-        designs[f"the arena of {bench.before}"] = (before, before) + sizes_of[before]
+        designs[f"`{before}`"] = (before, before) + sizes_of[before]
     comparison = comparison_rows(designs, host, counted, guest, shaped.host, shaped.sizes, big, mid)
     sections = f"""
 ## Peak memory by document shape
