@@ -31,45 +31,45 @@ bool BlockTable::ReserveOne() {
 
 bool BlockTable::Grow() {
     const size_t capacity = capacity_ == 0 ? kFirstCapacity : 2 * capacity_;
-    auto* slots = static_cast<void**>(std::calloc(capacity, sizeof(void*)));
+    auto* slots = static_cast<Entry*>(std::calloc(capacity, sizeof(Entry)));
     if (slots == nullptr) {
         return false;
     }
-    void** old = slots_;
+    Entry* old = slots_;
     const size_t oldCapacity = capacity_;
     slots_ = slots;
     capacity_ = capacity;
     count_ = 0;
     for (size_t index = 0; index < oldCapacity; ++index) {
-        if (old[index] != nullptr) {
-            Insert(old[index]);
+        if (old[index].block != nullptr) {
+            Insert(old[index].block, old[index].room);
         }
     }
     std::free(old);
     return true;
 }
 
-void BlockTable::Insert(void* block) {
-    assert(block != nullptr && 2 * (count_ + 1) <= capacity_ && !Contains(block));
+void BlockTable::Insert(void* block, size_t room) {
+    assert(block != nullptr && 2 * (count_ + 1) <= capacity_ && Find(block) == nullptr);
     size_t index = Home(block);
-    while (slots_[index] != nullptr) {
+    while (slots_[index].block != nullptr) {
         index = (index + 1) & (capacity_ - 1);
     }
-    slots_[index] = block;
+    slots_[index] = {block, room};
     ++count_;
 }
 
-bool BlockTable::Contains(const void* block) const {
+size_t* BlockTable::Find(const void* block) const {
     if (count_ == 0) {
-        return false;
+        return nullptr;
     }
-    for (size_t index = Home(block); slots_[index] != nullptr;
+    for (size_t index = Home(block); slots_[index].block != nullptr;
          index = (index + 1) & (capacity_ - 1)) {
-        if (slots_[index] == block) {
-            return true;
+        if (slots_[index].block == block) {
+            return &slots_[index].room;
         }
     }
-    return false;
+    return nullptr;
 }
 
 bool BlockTable::Erase(const void* block) {
@@ -78,29 +78,30 @@ bool BlockTable::Erase(const void* block) {
     }
     const size_t mask = capacity_ - 1;
     size_t hole = Home(block);
-    while (slots_[hole] != block) {
-        if (slots_[hole] == nullptr) {
+    while (slots_[hole].block != block) {
+        if (slots_[hole].block == nullptr) {
             return false;
         }
         hole = (hole + 1) & mask;
     }
     // Shifts back the entries after the hole that probing would no longer
     // reach: those whose home is not cyclically in (hole, index].
-    for (size_t index = (hole + 1) & mask; slots_[index] != nullptr; index = (index + 1) & mask) {
-        const size_t home = Home(slots_[index]);
+    for (size_t index = (hole + 1) & mask; slots_[index].block != nullptr;
+         index = (index + 1) & mask) {
+        const size_t home = Home(slots_[index].block);
         if (((index - home) & mask) >= ((index - hole) & mask)) {
             slots_[hole] = slots_[index];
             hole = index;
         }
     }
-    slots_[hole] = nullptr;
+    slots_[hole] = {nullptr, 0};
     --count_;
     return true;
 }
 
 void BlockTable::FreeAll() {
     for (size_t index = 0; index < capacity_; ++index) {
-        std::free(slots_[index]);
+        std::free(slots_[index].block);
     }
     std::free(slots_);
     slots_ = nullptr;

@@ -26,10 +26,11 @@ struct State {
 };
 State state;
 
-// A moved block grows by a quarter at least, so that a string growing a few
-// bytes at a time moves a few dozen times, not once per growth.
+// A block that must grow gets a quarter more room than it had at least, so
+// that a string growing a few bytes at a time moves a few dozen times, not
+// once per growth.
 size_t Room(size_t capacity) {
-    return capacity + capacity / 4;
+    return capacity <= SIZE_MAX / 2 ? capacity + capacity / 4 : capacity;
 }
 
 void* FromCLibrary(BlockTable& table, size_t size) {
@@ -38,7 +39,7 @@ void* FromCLibrary(BlockTable& table, size_t size) {
     }
     void* block = std::malloc(size);
     if (block != nullptr) {
-        table.Insert(block);
+        table.Insert(block, size);
     }
     return block;
 }
@@ -53,14 +54,25 @@ void* Allocate(size_t size) {
     return FromCLibrary(state.apart, size);
 }
 
-// A block of the C library keeps its place in its table when it moves.
+// A block of the C library grows with the C library's realloc (in place, or
+// by moving pages), and keeps its place in its table. With memory short, it
+// may still get the size asked for without the room.
 void* ReallocateIn(BlockTable& table, void* block, size_t size) {
+    const size_t room = *table.Find(block);
+    if (size <= room) {
+        return block;
+    }
     if (!table.ReserveOne()) {
         return nullptr;
     }
     table.Erase(block);
-    void* moved = std::realloc(block, size);
-    table.Insert(moved != nullptr ? moved : block);
+    size_t grown = std::max(size, Room(room));
+    void* moved = std::realloc(block, grown);
+    if (moved == nullptr && grown > size) {
+        grown = size;
+        moved = std::realloc(block, grown);
+    }
+    table.Insert(moved != nullptr ? moved : block, moved != nullptr ? grown : room);
     return moved;
 }
 
@@ -94,10 +106,10 @@ void* Reallocate(void* block, size_t size) {
         return nullptr;
     }
     if (held == ArenaHeap::kNotInChunk) {
-        if (state.apart.Contains(block)) {
+        if (state.apart.Find(block) != nullptr) {
             return ReallocateIn(state.apart, block, size);
         }
-        if (state.outside.Contains(block)) {
+        if (state.outside.Find(block) != nullptr) {
             return ReallocateIn(state.outside, block, size);
         }
         // A block from before the arena stays the C library's, outside it.
@@ -106,7 +118,7 @@ void* Reallocate(void* block, size_t size) {
         }
         void* moved = std::realloc(block, size);
         if (moved != nullptr) {
-            state.outside.Insert(moved);
+            state.outside.Insert(moved, size);
         }
         return moved;
     }
@@ -118,7 +130,7 @@ void* Reallocate(void* block, size_t size) {
     void* moved =
         size <= ArenaHeap::kLargestBlock
             ? state.heap.Allocate(size, std::min(Room(capacity), ArenaHeap::kLargestBlock))
-            : FromCLibrary(state.apart, size);
+            : FromCLibrary(state.apart, std::max(size, Room(capacity)));
     if (moved != nullptr) {
         std::memcpy(moved, block, static_cast<size_t>(held));
         state.heap.Release(block);
