@@ -222,7 +222,7 @@ void ArenaHeap::PushFree(char* block, unsigned sizeClass) {
 // The unused end of a chunk becomes free blocks, the largest that fit.
 void ArenaHeap::Carve(char* from, const char* to) {
     while (static_cast<size_t>(to - from) >= Slot(0)) {
-        const size_t room = static_cast<size_t>(to - from);
+        const auto room = static_cast<size_t>(to - from);
         unsigned sizeClass = ClassOf(std::min(room - kWord, ArenaHeap::kLargestBlock));
         while (SlotOf(sizeClass) > room) {
             --sizeClass;
