@@ -8,3 +8,8 @@
 // long entity), and the library builds it in time that grows with the square
 // of the references. Walks at most a bounded number of nodes.
 bool SubstitutedTextStaysSmall(const xmlNode* list);
+
+// The start of that text, at most size - 1 bytes and cut before a character
+// that would not fit whole, written into text (size > 0) without allocating.
+// Visits at most as many nodes as SubstitutedTextStaysSmall. Returns text.
+const char* SubstitutedTextStart(const xmlNode* list, char* text, size_t size);

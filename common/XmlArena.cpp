@@ -1,144 +1,99 @@
 #include "common/XmlArena.h"
 
 #include <libxml/xmlmemory.h>
-#include <sys/mman.h>
 
 #include <algorithm>
-#include <cstddef>
+#include <cassert>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
+#include "common/ArenaHeap.h"
+#include "common/BlockTable.h"
+
 namespace {
 
-constexpr size_t kAlign = alignof(std::max_align_t);
-constexpr size_t RoundUp(size_t size) {
-    return (size + kAlign - 1) & ~(kAlign - 1);
-}
-
-// Every block is preceded by one word: its capacity, with kApart set for a
-// block of its own from the C library. The word fills the end of an aligned
-// slot: a block and its word take a whole number of slots.
-constexpr size_t kWord = sizeof(size_t);
-constexpr size_t kApart = 1;
-// Larger blocks are kept apart, so that the library can give them back when it
-// grows a buffer or a hash table.
-constexpr size_t kLargeBlock = size_t{64} << 10;
-// Chunks double in size up to the largest: few calls into the C library for a
-// large document, little unused memory for a small one.
-constexpr size_t kFirstChunk = size_t{256} << 10;
-constexpr size_t kLargestChunk = size_t{8} << 20;
-
-// Chunks and blocks apart are chained together for the release at the end.
-struct Link {
-    Link* previous;
-    Link* next;
+// Once installed, these functions stay the library's: a block freed after an
+// arena ended must still come here, where it is recognised and left alone.
+struct State {
+    bool installed = false;  // the functions below are the library's
+    bool live = false;       // an arena is in place
+    bool ended = false;      // an arena has ended: unknown blocks may be its own
+    uintptr_t arenas = 0;    // arenas started, for their marks
+    ArenaHeap heap;          // blocks up to ArenaHeap::kLargestBlock
+    BlockTable apart;        // the arena's larger blocks, from the C library
+    BlockTable outside;      // blocks from the C library made while no arena was in place
 };
-constexpr size_t kLinkSpace = RoundUp(sizeof(Link));
-// A block apart starts one slot after its link; its word ends that slot.
-constexpr size_t kApartOffset = kLinkSpace + kAlign;
-static_assert(kApartOffset + kLargeBlock <= kFirstChunk, "a small block fits a chunk");
+State state;
 
-struct Arena {
-    bool installed = false;
-    Link owned{&owned, &owned};
-    char* cursor = nullptr;  // the free space of the newest chunk, one word before a slot
-    char* end = nullptr;
-    char* newest = nullptr;  // the last block cut from it, which can grow in place
-    size_t nextChunk = kFirstChunk;
-};
-Arena arena;
-
-size_t& Capacity(void* block) {
-    return *reinterpret_cast<size_t*>(static_cast<char*>(block) - kWord);
+// A block that must grow gets a quarter more room than it had at least, so
+// that a string growing a few bytes at a time moves a few dozen times, not
+// once per growth.
+size_t Room(size_t capacity) {
+    return capacity <= SIZE_MAX / 2 ? capacity + capacity / 4 : capacity;
 }
 
-Link* LinkOf(void* block) {
-    return reinterpret_cast<Link*>(static_cast<char*>(block) - kApartOffset);
-}
-
-// Chains a chunk or a block apart; returns where its contents start.
-char* Chain(Link* link) {
-    link->previous = arena.owned.previous;
-    link->next = &arena.owned;
-    arena.owned.previous->next = link;
-    arena.owned.previous = link;
-    return reinterpret_cast<char*>(link) + kLinkSpace;
-}
-
-void Unchain(Link* link) {
-    link->previous->next = link->next;
-    link->next->previous = link->previous;
-}
-
-void* AllocateApart(size_t size) {
-    if (size >= SIZE_MAX - kApartOffset) {
+void* FromCLibrary(BlockTable& table, size_t size) {
+    if (!table.ReserveOne()) {
         return nullptr;
     }
-    size += size & 1;
-    auto* link = static_cast<Link*>(std::malloc(kApartOffset + size));
-    if (link == nullptr) {
-        return nullptr;
+    void* block = std::malloc(size);
+    if (block != nullptr) {
+        table.Insert(block, size);
     }
-    void* block = Chain(link) + kAlign;
-    Capacity(block) = size | kApart;  // at least the size: sizes are even
     return block;
-}
-
-// Where the kernel gives huge pages on request, a chunk is faulted in 2 MiB
-// at a time rather than 4 KiB: far fewer page faults for a large document.
-// Elsewhere (the panel's kernel) the advice is refused and changes nothing.
-void AdviseHugePages(char* start, size_t size) {
-    constexpr size_t kHugePage = size_t{2} << 20;
-    const size_t lead = (kHugePage - reinterpret_cast<uintptr_t>(start) % kHugePage) % kHugePage;
-    const size_t length = size > lead ? (size - lead) & ~(kHugePage - 1) : 0;
-    if (length > 0) {
-        madvise(start + lead, length, MADV_HUGEPAGE);
-    }
-}
-
-bool StartChunk() {
-    const size_t size = arena.nextChunk;
-    auto* link = static_cast<Link*>(std::malloc(size));
-    if (link == nullptr) {
-        return false;
-    }
-    AdviseHugePages(reinterpret_cast<char*>(link), size);
-    arena.cursor = Chain(link) + kAlign - kWord;
-    arena.end = reinterpret_cast<char*>(link) + size;
-    arena.newest = nullptr;
-    arena.nextChunk = std::min(2 * size, kLargestChunk);
-    return true;
 }
 
 void* Allocate(size_t size) {
-    if (size > kLargeBlock) {
-        return AllocateApart(size);
+    if (!state.live) {
+        return FromCLibrary(state.outside, size);
     }
-    const size_t capacity = RoundUp(size + kWord) - kWord;
-    if (static_cast<size_t>(arena.end - arena.cursor) < kWord + capacity && !StartChunk()) {
-        return nullptr;
+    if (size <= ArenaHeap::kLargestBlock) {
+        return state.heap.Allocate(size, size);
     }
-    char* block = arena.cursor + kWord;
-    Capacity(block) = capacity;
-    arena.cursor = block + capacity;
-    arena.newest = block;
-    return block;
+    return FromCLibrary(state.apart, size);
 }
 
-// A block of the arena stays where it is, but the newest one's space is
-// taken back: libxml2 often frees a scratch string right after making it.
+// A block of the C library grows with the C library's realloc (in place, or
+// by moving pages), and keeps its place in its table. With memory short, it
+// may still get the size asked for without the room.
+void* ReallocateIn(BlockTable& table, void* block, size_t size) {
+    const size_t room = *table.Find(block);
+    if (size <= room) {
+        return block;
+    }
+    if (!table.ReserveOne()) {
+        return nullptr;
+    }
+    table.Erase(block);
+    size_t grown = std::max(size, Room(room));
+    void* moved = std::realloc(block, grown);
+    if (moved == nullptr && grown > size) {
+        grown = size;
+        moved = std::realloc(block, grown);
+    }
+    table.Insert(moved != nullptr ? moved : block, moved != nullptr ? grown : room);
+    return moved;
+}
+
+// A block neither the arena's nor known as one of the C library's: one made
+// before the first arena was installed goes back to the C library; any other
+// is a block of an arena that ended, whose memory is gone.
+bool FromBeforeTheArena() {
+    return state.live && !state.ended;
+}
+
 void Release(void* block) {
     if (block == nullptr) {
         return;
     }
-    if ((Capacity(block) & kApart) != 0) {
-        Link* link = LinkOf(block);
-        Unchain(link);
-        std::free(link);
-    } else if (block == arena.newest) {
-        arena.cursor = arena.newest - kWord;
-        arena.newest = nullptr;
+    const ptrdiff_t size = state.live ? state.heap.SizeOf(block) : ArenaHeap::kNotInChunk;
+    if (size >= 0) {
+        state.heap.Release(block);
+    } else if (size == ArenaHeap::kNotInChunk) {
+        if (state.apart.Erase(block) || state.outside.Erase(block) || FromBeforeTheArena()) {
+            std::free(block);
+        }
     }
 }
 
@@ -146,21 +101,39 @@ void* Reallocate(void* block, size_t size) {
     if (block == nullptr) {
         return Allocate(size);
     }
-    const size_t capacity = Capacity(block) & ~kApart;
+    const ptrdiff_t held = state.live ? state.heap.SizeOf(block) : ArenaHeap::kNotInChunk;
+    if (held == ArenaHeap::kNotABlock) {
+        return nullptr;
+    }
+    if (held == ArenaHeap::kNotInChunk) {
+        if (state.apart.Find(block) != nullptr) {
+            return ReallocateIn(state.apart, block, size);
+        }
+        if (state.outside.Find(block) != nullptr) {
+            return ReallocateIn(state.outside, block, size);
+        }
+        // A block from before the arena stays the C library's, outside it.
+        if (!FromBeforeTheArena() || !state.outside.ReserveOne()) {
+            return nullptr;
+        }
+        void* moved = std::realloc(block, size);
+        if (moved != nullptr) {
+            state.outside.Insert(moved, size);
+        }
+        return moved;
+    }
+    const size_t capacity = ArenaHeap::Capacity(block);
     if (size <= capacity) {
+        state.heap.Resize(block, size);
         return block;
     }
-    const size_t grown = RoundUp(size + kWord) - kWord;
-    if (block == arena.newest && size <= kLargeBlock &&
-        grown <= static_cast<size_t>(arena.end - arena.newest)) {
-        Capacity(block) = grown;
-        arena.cursor = arena.newest + grown;
-        return block;
-    }
-    void* moved = Allocate(size);
+    void* moved =
+        size <= ArenaHeap::kLargestBlock
+            ? state.heap.Allocate(size, std::min(Room(capacity), ArenaHeap::kLargestBlock))
+            : FromCLibrary(state.apart, std::max(size, Room(capacity)));
     if (moved != nullptr) {
-        std::memcpy(moved, block, capacity);
-        Release(block);
+        std::memcpy(moved, block, static_cast<size_t>(held));
+        state.heap.Release(block);
     }
     return moved;
 }
@@ -175,23 +148,29 @@ char* Duplicate(const char* text) {
 
 XmlArena::XmlArena() {
     constexpr bool kBuiltWithArena = DOLVIN_XML_ARENA != 0;
-    if (kBuiltWithArena) {
-        arena.installed = xmlMemSetup(Release, Allocate, Reallocate, Duplicate) == 0;
+    assert(!state.live);
+    if (!kBuiltWithArena || state.live) {
+        return;
+    }
+    if (!state.installed) {
+        state.installed = xmlMemSetup(Release, Allocate, Reallocate, Duplicate) == 0;
+    }
+    if (state.installed) {
+        // Each arena marks its blocks apart from those of the arenas before it.
+        state.heap.Start(++state.arenas * uintptr_t{0x9E3779B97F4A7C15ULL & UINTPTR_MAX});
+        state.live = true;
     }
 }
 
 XmlArena::~XmlArena() {
-    for (Link* link = arena.owned.next; link != &arena.owned;) {
-        Link* next = link->next;
-        std::free(link);
-        link = next;
+    if (state.live) {
+        state.heap.ReleaseAll();
+        state.apart.FreeAll();
+        state.live = false;
+        state.ended = true;
     }
-    arena.owned = {&arena.owned, &arena.owned};
-    arena.cursor = arena.end = arena.newest = nullptr;
-    arena.nextChunk = kFirstChunk;
-    arena.installed = false;
 }
 
 bool XmlArenaInstalled() {
-    return arena.installed;
+    return state.live;
 }

@@ -8,13 +8,15 @@
 //      once or not at all;
 //   2  the settings file: a failed read changes nothing, and a record read is
 //      written as one well-formed line that reads back as the same record;
-//   3  NVM.xml, its first byte picking the level: a failed update leaves the
-//      file as it was, a successful one the level in the element and the
-//      former file as the backup; never a newNVM.xml, always the same
-//      working directory.
+//   3  NVM.xml, its first byte picking the level (modulo 4) and --v (bit 2):
+//      a failed update leaves the file as it was, a successful one the level
+//      in the element and the former file as the backup; never a newNVM.xml,
+//      always the same working directory.
+// Each input runs with the XML library's arena in place, as in the program.
 // Built with DOLVIN_FUZZ it is a libFuzzer program (scripts/fuzz); otherwise
 // its main runs the inputs in the directories it is given once each, so every
 // seed and every input that once crashed stays a regression case.
+#include <libxml/parser.h>
 #include <libxml/xmlerror.h>
 #include <libxml/xpath.h>
 #include <unistd.h>
@@ -34,6 +36,7 @@
 
 #include "app/AccelCmd.h"
 #include "common/GlobalState.h"
+#include "common/XmlArena.h"
 #include "common/XmlHandles.h"
 #include "nvm/NvmSensitivity.h"
 #include "panel/LevelThresholds.h"
@@ -164,6 +167,7 @@ void NvmDocument(const std::string& input) {
     const std::string original = input.substr(1);
     WriteFile(directory + "NVM.xml", original);
     const int level = static_cast<unsigned char>(input[0]) % 4;
+    bVerbose = (input[0] & 4) != 0;
     const fs::path before = fs::current_path();
     const bool updated = SetJOVAccelNVM(level);
     Require(fs::current_path() == before, "back in the working directory");
@@ -187,6 +191,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) {
         return 0;
     }
+    // The XML library's memory as the program has it: an arena for the run,
+    // the library set up and cleaned up inside it.
+    const XmlArena arena;
+    xmlInitParser();
     xmlSetGenericErrorFunc(nullptr, IgnoreXmlReport);
     bCmdSet = bCmdGet = bVerbose = false;
     gParameterValue = -1;
@@ -204,6 +212,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         default:
             NvmDocument(input);
     }
+    xmlCleanupParser();
     return 0;
 }
 

@@ -2,11 +2,13 @@
 
 #include <unistd.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <new>
 
 #include "common/Diagnostics.h"
 #include "common/EntityExpansion.h"
+#include "common/GlobalState.h"
 #include "common/PanelPaths.h"
 #include "common/XmlHandles.h"
 #include "nvm/NvmCopies.h"
@@ -16,6 +18,7 @@
 namespace {
 
 constexpr char kSensitivityXPath[] = "/NVM/UISettings/accelerometerSetting/sensitivity";
+constexpr size_t kShownBytes = 1024;
 
 // Only a text or CDATA node holds the value; content written into anything
 // else (a comment, say) would leave the value as it was.
@@ -53,14 +56,12 @@ bool UpdateSensitivity(const char* levelText) {
     if (!HoldsValue(value)) {
         return false;
     }
-    {
-        // The value and its following siblings, entity references substituted;
-        // only the value's own text where that would grow without bound.
-        const XmlStringPtr previous(SubstitutedTextStaysSmall(value)
-                                        ? xmlNodeListGetString(doc.get(), value, 1)
-                                        : xmlNodeGetContent(value));
+    if (bVerbose) {
+        // The value and its following siblings with entity references
+        // substituted, as far as the first kShownBytes bytes: only --v shows it.
+        char previous[kShownBytes + 1];
         Verbose("SetJOVAccelNVM : previous value %s\n",
-                previous ? reinterpret_cast<const char*>(previous.get()) : "");
+                SubstitutedTextStart(value, previous, sizeof previous));
     }
     if (!WriteNewDocument(doc.get(), value, levelText, original)) {
         Verbose("SetJOVAccelNVM : failed to write new xml file\n");
