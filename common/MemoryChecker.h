@@ -58,14 +58,21 @@ inline void NewChunk(void* start, size_t size) {
     }
 }
 
-// A block of size bytes handed out at start; the rest of its slot, up to
-// capacity, stays out of reach.
-inline void HandedOut(const void* pool, void* start, size_t size,
-                      [[maybe_unused]] size_t capacity) {
+// Under AddressSanitizer, the first size bytes of a slot of capacity bytes
+// can be reached, the rest cannot.
+inline void AsanExposeOnly([[maybe_unused]] void* start, [[maybe_unused]] size_t size,
+                           [[maybe_unused]] size_t capacity) {
 #ifdef DOLVIN_ASAN
     ASAN_UNPOISON_MEMORY_REGION(start, size);
     ASAN_POISON_MEMORY_REGION(static_cast<char*>(start) + size, capacity - size);
 #endif
+}
+
+// A block of size bytes handed out at start; the rest of its slot, up to
+// capacity, stays out of reach.
+inline void HandedOut(const void* pool, void* start, size_t size,
+                      [[maybe_unused]] size_t capacity) {
+    AsanExposeOnly(start, size, capacity);
     if (underMemcheck) {
         MemcheckHandedOut(pool, start, size);
     }
@@ -74,10 +81,7 @@ inline void HandedOut(const void* pool, void* start, size_t size,
 // A block handed out keeps its place and its contents, with a new size.
 inline void Resized(const void* pool, void* start, size_t oldSize, size_t size,
                     [[maybe_unused]] size_t capacity) {
-#ifdef DOLVIN_ASAN
-    ASAN_UNPOISON_MEMORY_REGION(start, size);
-    ASAN_POISON_MEMORY_REGION(static_cast<char*>(start) + size, capacity - size);
-#endif
+    AsanExposeOnly(start, size, capacity);
     if (underMemcheck) {
         MemcheckResized(pool, start, oldSize, size);
     }
