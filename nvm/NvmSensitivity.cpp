@@ -40,8 +40,9 @@ bool UpdateSensitivity(const char* levelText) {
     const XPathObjectPtr result = EvaluateXPath(kSensitivityXPath, context.get());
     const int count = SelectedNodeCount(result.get());
     xmlNode* value = count > 0 ? result->nodesetval->nodeTab[0]->children : nullptr;
+    const bool holdsValue = HoldsValue(value);
     OriginalCopySource original;
-    if (!HoldsValue(value)) {
+    if (!holdsValue) {
         WriteOriginalCopy(doc.get(), nullptr, original);
     }
     if (!context) {
@@ -53,7 +54,7 @@ bool UpdateSensitivity(const char* levelText) {
         return false;
     }
     std::printf("xpath returned %d nodes\n", count);
-    if (!HoldsValue(value)) {
+    if (!holdsValue) {
         return false;
     }
     if (bVerbose) {

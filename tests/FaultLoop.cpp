@@ -187,7 +187,7 @@ class FaultLoop {
         EXPECT_TRUE(run.status != 0 || (settings == after_[0] && nvm == after_[1])) << what;
         // Whatever the run left, the next run completes it (out of memory
         // leaves nothing a fault of storage does not).
-        runs_ += 1;
+        ++runs_;
         if (kind_ == "oom") {
             return;
         }
