@@ -2,15 +2,10 @@
 # UndefinedBehaviorSanitizer, or the libFuzzer targets of fuzz/ (clang only).
 option(DOLVIN_SANITIZE "Build everything with ASan and UBSan" OFF)
 option(DOLVIN_FUZZ "Build the libFuzzer targets (needs clang)" OFF)
-# The program gives the XML library an arena of its own (common/XmlArena.h),
-# which the checkers see as they see the C library's blocks. OFF leaves the
-# library on the C library's allocator: for comparisons, and for the
-# sanitizer stage's second run.
-option(DOLVIN_XML_ARENA "Give the XML library the program's one-shot arena" ON)
 
 set(DOLVIN_SANITIZERS -fsanitize=address,undefined -fno-sanitize-recover=all
     -fno-omit-frame-pointer)
-# The checking builds keep their assertions (the arena's invariants among them).
+# The checking builds keep their assertions.
 if(DOLVIN_SANITIZE OR DOLVIN_FUZZ)
     add_compile_options(-UNDEBUG)
 endif()

@@ -68,8 +68,7 @@ extern "C" void* __wrap_realloc(void* block, size_t size) {
     return Refused() ? nullptr : __real_realloc(block, size);
 }
 
-// The library's own allocation functions are the program's (the arena's) by
-// now: counting ones go in front of them.
+// Counting functions go in front of the library's own allocation functions.
 extern "C" void __wrap_xmlInitParser() {
     __real_xmlInitParser();
     const char* setting = std::getenv("DOLVIN_FAIL_ALLOCATION");

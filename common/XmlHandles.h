@@ -2,7 +2,7 @@
 
 // Owners for libxml2 objects: each is released with the library's own function
 // when it goes out of scope, so locals are released in reverse order of
-// acquisition on every path (documents: see XmlDocRelease).
+// acquisition on every path.
 
 #include <libxml/parser.h>
 #include <libxml/xmlerror.h>
@@ -14,16 +14,9 @@
 #include <utility>
 
 #include "common/FileKind.h"
-#include "common/XmlArena.h"
 
-// Under the arena a document goes with it as a whole at the end of the run:
-// freeing it node by node would cost about as much as writing it out.
 struct XmlDocRelease {
-    void operator()(xmlDoc* doc) const {
-        if (!XmlArenaInstalled()) {
-            xmlFreeDoc(doc);
-        }
-    }
+    void operator()(xmlDoc* doc) const { xmlFreeDoc(doc); }
 };
 struct XPathContextRelease {
     void operator()(xmlXPathContext* context) const { xmlXPathFreeContext(context); }

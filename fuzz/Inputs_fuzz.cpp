@@ -12,7 +12,6 @@
 //      a failed update leaves the file as it was, a successful one the level
 //      in the element and the former file as the backup; never a newNVM.xml,
 //      always the same working directory.
-// Each input runs with the XML library's arena in place, as in the program.
 // Built with DOLVIN_FUZZ it is a libFuzzer program (scripts/fuzz); otherwise
 // its main runs the inputs in the directories it is given once each, so every
 // seed and every input that once crashed stays a regression case.
@@ -36,7 +35,6 @@
 
 #include "app/AccelCmd.h"
 #include "common/GlobalState.h"
-#include "common/XmlArena.h"
 #include "common/XmlHandles.h"
 #include "nvm/NvmSensitivity.h"
 #include "panel/LevelThresholds.h"
@@ -191,9 +189,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) {
         return 0;
     }
-    // The XML library's memory as the program has it: an arena for the run,
-    // the library set up and cleaned up inside it.
-    const XmlArena arena;
     xmlInitParser();
     xmlSetGenericErrorFunc(nullptr, IgnoreXmlReport);
     bCmdSet = bCmdGet = bVerbose = false;
