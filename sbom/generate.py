@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """Writes the copyright file (Debian's machine-readable format) and the
 CycloneDX 1.6 bill of materials of an installed dolvin program into DOC.
 
@@ -25,6 +25,9 @@ import tomllib
 import urllib.parse
 import uuid
 
+from debian.copyright import Copyright, NotMachineReadableError
+from debian.debian_support import Version
+
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 DEP5 = "https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/"
 OWN_STANZA = """Files: *
@@ -50,26 +53,19 @@ def field(text):
     return "\n".join(" " + line if line.strip() else " ." for line in text.strip("\n").splitlines())
 
 
-def upstream_version(debian_version):
-    """2.9.14+dfsg-1.3~deb12u6 -> 2.9.14: no epoch, Debian revision or repack suffix."""
-    return re.split(r"[+~]", re.sub(r"^\d+:", "", debian_version).rsplit("-", 1)[0])[0]
-
-
-def copyright_holders(debian_copyright):
+def copyright_holders(path):
     """The holders in Debian's copyright file of a source package: in the
-    machine-readable format, every Copyright field but those of debian/*;
-    otherwise its first copyright statement."""
-    if not debian_copyright.startswith("Format:"):
-        statement = re.search(r"Copyright \(C\) (.+?Inc\.)", debian_copyright, re.S)
-        return [" ".join(statement.group(1).split())]
-    holders = []
-    for stanza in debian_copyright.split("\n\n"):
-        fields = dict(re.findall(r"^(\S+):[ \t]*(.*(?:\n[ \t].*)*)", stanza, re.M))
-        if "Copyright" in fields and not fields.get("Files", "").startswith("debian/"):
-            for holder in fields["Copyright"].splitlines():
-                if holder.strip() not in holders:
-                    holders.append(holder.strip())
-    return holders
+    machine-readable format, the Copyright fields of its Files paragraphs but
+    those of debian/*; otherwise its first copyright statement (the FSF's)."""
+    with open(path, encoding="utf-8") as file:
+        try:
+            paragraphs = Copyright(file).all_files_paragraphs()
+        except NotMachineReadableError:
+            statement = re.search(r"Copyright \(C\) (.+?Inc\.)", read(path), re.S)
+            return [" ".join(statement.group(1).split())]
+    holders = (line.strip() for p in paragraphs if not p.files[0].startswith("debian/")
+               for line in p.copyright.splitlines())
+    return list(dict.fromkeys(holders))
 
 
 def purl(package, version, architecture):
@@ -107,15 +103,18 @@ def panel_component(name, d, version, doc):
     files = [line.split() for line in read(f"{doc}/source-files").splitlines()]
     [dsc] = [f[1] for f in files if f[1].endswith(".dsc")]
     source, dsc_version = dsc.removesuffix(".dsc").split("_")
-    if dsc_version != re.sub(r"^\d+:", "", version):
+    debian, kept = Version(version), Version(dsc_version)
+    kept.epoch = debian.epoch  # a .dsc is named without it
+    if str(kept) != version:
         raise SystemExit(f"{doc}: the notices of {dsc}, not of version {version}")
     component = {
         "type": "library",
         "bom-ref": name,
         "name": name,
-        "version": upstream_version(version),
+        # 2.9.14+dfsg-1.3~deb12u6 -> 2.9.14: the upstream version without a repack suffix.
+        "version": re.split(r"[+~]", debian.upstream_version)[0],
         "licenses": [{"expression": d["licence"], "acknowledgement": "declared"}],
-        "copyright": "\n".join(copyright_holders(read(f"{doc}/copyright"))),
+        "copyright": "\n".join(copyright_holders(f"{doc}/copyright")),
         "purl": purl(source, version, "source"),
         "externalReferences": [
             {"type": "source-distribution", "url": url.strip("'"), "comment": file_name,
