@@ -8,6 +8,7 @@
 #include <new>
 
 #include "app/Usage.h"
+#include "common/Conversion.h"
 #include "common/Diagnostics.h"
 #include "common/GlobalState.h"
 #include "common/PanelPaths.h"
@@ -38,7 +39,7 @@ void NoteSwitch(const char* argument) {
 bool AcceptSetLevel(const char* argument) {
     char* end = nullptr;
     const long level = std::strtol(argument, &end, 0);
-    if (end == argument || (level == 0 && *end != '\0') || level < 0 || level > 3) {
+    if (end == argument || ZeroWithTrailingText(level, end) || !IsLevel(level)) {
         return false;
     }
     gParameterValue = level;
@@ -57,7 +58,7 @@ bool DecideRequest(int argc, char** argv) {
     return false;
 }
 
-bool Request() {
+bool LoadThresholdsAndServe() {
     if (!GetJOVAccelMapping(PanelPath(kPanelConfigPath))) {
         Verbose("FAILED TO GET JOV ACCEL MAPPING\n");
         return false;
@@ -71,9 +72,9 @@ bool Request() {
 
 // A request that runs out of memory fails like any other failure; what each
 // step leaves on storage is whole at every point.
-bool RunRequest() {
+bool ServeRequest() {
     try {
-        return Request();
+        return LoadThresholdsAndServe();
     } catch (const std::bad_alloc&) {
         Verbose("OUT OF MEMORY\n");
         return false;
@@ -108,7 +109,7 @@ int RunAccelCmd(int argc, char** argv) {
         PrintUsage();
     } else {
         Verbose("parsed command line successfully\n");
-        if (RunRequest()) {
+        if (ServeRequest()) {
             status = 0;
         }
     }

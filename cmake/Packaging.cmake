@@ -3,7 +3,7 @@
 # the tests.
 include(GNUInstallDirs)
 install(TARGETS dolvin RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES ${PROJECT_SOURCE_DIR}/doc/dolvin.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${PROJECT_SOURCE_DIR}/docs/dolvin.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 # The copyright file and the bill of materials (sbom/generate.py) describe the
 # program as installed, stripped or not, so they are written once it is: the

@@ -12,3 +12,8 @@ extern long gParameterValue;
 // also the lower bounds of levels 1 and 2 when a sensitivity is read back.
 constexpr int kThresholdCount = 4;
 extern float thresholds[kThresholdCount];
+
+// The levels: 0 (switched off) to 3, each with its entry of the table.
+constexpr bool IsLevel(long level) {
+    return level >= 0 && level < kThresholdCount;
+}

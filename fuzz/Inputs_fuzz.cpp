@@ -35,10 +35,11 @@
 
 #include "app/AccelCmd.h"
 #include "common/GlobalState.h"
-#include "common/XmlHandles.h"
+#include "common/PanelPaths.h"
 #include "nvm/NvmSensitivity.h"
 #include "panel/LevelThresholds.h"
 #include "settings/CorvelAccelSettings.h"
+#include "xml/XmlHandles.h"
 
 namespace {
 
@@ -58,7 +59,7 @@ struct Scratch {
         path += "/dolvin-fuzz-XXXXXX";
         Require(mkdtemp(path.data()) != nullptr, "scratch directory made");
         setenv("DOLVIN_SANDBOX_ROOT", path.c_str(), 1);
-        fs::create_directories(path + "/usr/ui/qel/nvm/defaults/Default");
+        fs::create_directories(path + kNvmDirectory);
     }
     ~Scratch() {
         std::error_code ignored;
@@ -158,7 +159,7 @@ void NvmDocument(const std::string& input) {
     if (input.empty()) {
         return;
     }
-    const std::string directory = ScratchDirectory() + "/usr/ui/qel/nvm/defaults/Default/";
+    const std::string directory = ScratchDirectory() + kNvmDirectory + "/";
     for (const char* name : {"NVM.xml.bak", "NVM.xml.ori", "newNVM.xml"}) {
         unlink((directory + name).c_str());
     }

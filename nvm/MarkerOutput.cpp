@@ -6,9 +6,9 @@
 #include <cassert>
 #include <cstring>
 
-#include "settings/DurableFile.h"
+#include "storage/DurableFile.h"
 
-char* TakeBlockBuffer() {
+char* SharedBlockBuffer() {
     // Filled by its users through the pointer returned.
     // cppcheck-suppress unassignedVariable
     static char block[kBlockSize];
@@ -16,7 +16,7 @@ char* TakeBlockBuffer() {
 }
 
 MarkerOutput::MarkerOutput(std::string_view marker, std::string_view text, int fd)
-    : marker_(marker), text_(text), fd_(fd), block_(TakeBlockBuffer()) {
+    : marker_(marker), text_(text), fd_(fd), block_(SharedBlockBuffer()) {
     assert(!marker_.empty() && text_.size() <= marker_.size() && marker_.size() < kBlockSize);
 }
 
@@ -83,7 +83,7 @@ bool MarkerOutput::Finish() {
 
 bool CopyReplacing(int from, int to, off_t offset, std::string_view replaced,
                    std::string_view text) {
-    char* block = TakeBlockBuffer();
+    char* block = SharedBlockBuffer();
     off_t position = 0;
     for (;;) {
         if (position == offset) {

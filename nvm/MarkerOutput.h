@@ -8,7 +8,7 @@
 // replaced by a text, and remembers where the text went. The bytes are
 // gathered in large blocks; the end of a block that could begin a marker
 // waits for the next one. Nothing is allocated: the block is the program's
-// one static buffer (see TakeBlockBuffer), so only one output or copy works
+// one static buffer (see SharedBlockBuffer), so only one output or copy works
 // at a time.
 class MarkerOutput {
   public:
@@ -45,7 +45,7 @@ class MarkerOutput {
 
 // The one block buffer for writing and copying documents, and its size.
 constexpr size_t kBlockSize = size_t{256} << 10;
-char* TakeBlockBuffer();
+char* SharedBlockBuffer();
 
 // Copies the file read from into the file written to, with the bytes at
 // offset, which must be those of replaced, replaced by text. True when the

@@ -9,7 +9,7 @@
 
 #include "nvm/MarkerOutput.h"
 #include "nvm/NvmFiles.h"
-#include "settings/DurableFile.h"
+#include "storage/DurableFile.h"
 
 namespace {
 
@@ -59,18 +59,19 @@ bool FlushAndClose(int fd, bool complete) {
     return close(fd) == 0 && complete;
 }
 
-enum class Outcome { kWritten, kFailed, kUntold };
+enum class Outcome { kWritten, kFailed, kLeftToLibrary };
 
 // "newNVM.xml" from the one serialisation with the marker in the value's
-// place. kUntold where the marker did not appear exactly once (the document
-// holds its text) or could not be put there: the file cannot be trusted.
+// place. kLeftToLibrary where the marker did not appear exactly once (the
+// document holds its text) or could not be put there: the file cannot be
+// trusted, and the library writes the document itself.
 Outcome WriteFromOneSerialisation(xmlDoc* doc, xmlNode* value, const char* levelText,
                                   OriginalCopySource& source) {
     std::string original = Serialised(value);
     std::string changed = SetContent(value, BAD_CAST levelText) ? Serialised(value) : "";
     const std::string marker = SetContent(value, BAD_CAST kMarker) ? Serialised(value) : "";
     if (original.empty() || changed.empty() || marker.size() < changed.size()) {
-        return Outcome::kUntold;
+        return Outcome::kLeftToLibrary;
     }
     const int fd = OpenForWriting(kNvmNewFile);
     MarkerOutput output(marker, changed, fd);
@@ -79,12 +80,12 @@ Outcome WriteFromOneSerialisation(xmlDoc* doc, xmlNode* value, const char* level
     bool saved = context != nullptr && xmlSaveDoc(context, doc) >= 0;
     saved = context != nullptr && xmlSaveClose(context) >= 0 && saved;
     saved = output.Finish() && saved;
-    const bool told = output.Markers() == 1;
-    if (fd < 0 || !FlushAndClose(fd, saved && told) || !saved) {
-        return told ? Outcome::kFailed : Outcome::kUntold;
+    const bool markedOnce = output.Markers() == 1;
+    if (fd < 0 || !FlushAndClose(fd, saved && markedOnce) || !saved) {
+        return markedOnce ? Outcome::kFailed : Outcome::kLeftToLibrary;
     }
-    if (!told) {
-        return Outcome::kUntold;
+    if (!markedOnce) {
+        return Outcome::kLeftToLibrary;
     }
     source.fromNewFile = true;
     source.offset = output.TextOffset();
@@ -110,11 +111,11 @@ bool WriteNewDocument(xmlDoc* doc, xmlNode* value, const char* levelText,
     // library writes it itself then.
     const Outcome outcome = !original.oldContent ? Outcome::kFailed
                             : doc->compression > 0
-                                ? Outcome::kUntold
+                                ? Outcome::kLeftToLibrary
                                 : WriteFromOneSerialisation(doc, value, levelText, original);
     const bool holdsLevel = SetContent(value, BAD_CAST levelText);
     bool complete = outcome == Outcome::kWritten;
-    if (outcome == Outcome::kUntold) {
+    if (outcome == Outcome::kLeftToLibrary) {
         complete =
             holdsLevel && SaveWithLibrary(doc, kNvmNewFile) && FlushFileToStorage(kNvmNewFile);
     }

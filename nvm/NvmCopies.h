@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "common/XmlHandles.h"
+#include "xml/XmlHandles.h"
 
 // What "NVM.xml.ori", the document as loaded, is made from once the new
 // document was written: where the one serialisation put the value, the new

@@ -7,7 +7,7 @@
 
 #include "common/Diagnostics.h"
 #include "nvm/NvmFiles.h"
-#include "settings/DurableFile.h"
+#include "storage/DurableFile.h"
 
 namespace {
 

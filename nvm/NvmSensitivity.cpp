@@ -7,13 +7,13 @@
 #include <new>
 
 #include "common/Diagnostics.h"
-#include "common/EntityExpansion.h"
 #include "common/GlobalState.h"
 #include "common/PanelPaths.h"
-#include "common/XmlHandles.h"
 #include "nvm/NvmCopies.h"
 #include "nvm/NvmFileRotation.h"
 #include "nvm/NvmFiles.h"
+#include "xml/EntityExpansion.h"
+#include "xml/XmlHandles.h"
 
 namespace {
 
@@ -77,7 +77,7 @@ bool UpdateSensitivity(const char* levelText) {
 }  // namespace
 
 bool SetJOVAccelNVM(int level) {
-    if (level < 0 || level > 3) {
+    if (!IsLevel(level)) {
         Verbose("SetJOVAccelNVM : value out of range %d\n", level);
         return false;
     }

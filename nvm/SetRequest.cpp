@@ -3,8 +3,8 @@
 #include "common/Diagnostics.h"
 #include "common/GlobalState.h"
 #include "nvm/NvmSensitivity.h"
-#include "nvm/SetLock.h"
 #include "settings/AccelLevel.h"
+#include "storage/SetLock.h"
 
 bool PerformSetRequest(long level) {
     Verbose("performing a set request[%ld]\n", level);
@@ -19,9 +19,9 @@ bool PerformSetRequest(long level) {
         Verbose("SET FAILED : COULD NOT LOCK [%s]\n", lock.Directory().c_str());
         return false;
     }
-    // The command line admits only 0 to 3; anything else must not index the
+    // The command line admits only levels; anything else must not index the
     // table or reach a store.
-    if (level < 0 || level >= kThresholdCount || !SetAccelValue(level > 0, thresholds[level])) {
+    if (!IsLevel(level) || !SetAccelValue(level > 0, thresholds[level])) {
         Verbose("SET ACCEL CONF FILE FAILED\n");
         return false;
     }

@@ -3,10 +3,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/Conversion.h"
 #include "common/Diagnostics.h"
-#include "common/EntityExpansion.h"
 #include "common/GlobalState.h"
-#include "common/XmlHandles.h"
+#include "xml/EntityExpansion.h"
+#include "xml/XmlHandles.h"
 
 namespace {
 
@@ -28,9 +29,7 @@ bool ParseLevels(char* text) {
         }
         char* end = nullptr;
         const float value = std::strtof(token, &end);
-        // A zero counts only when the whole token converted; any other value
-        // is taken whatever follows it.
-        if (value == 0.0F && *end != '\0') {
+        if (ZeroWithTrailingText(value, end)) {
             Verbose("GetJOVAccelMapping : failed to convert level[%s]\n", token);
             ok = false;
             break;

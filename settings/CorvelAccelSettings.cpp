@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "common/FileKind.h"
 #include "settings/AccelLevel.h"
-#include "settings/DurableFile.h"
+#include "storage/DurableFile.h"
+#include "storage/FileKind.h"
 
 namespace {
 
@@ -134,8 +134,9 @@ bool CCorvelAccelSettings::WriteSettingsToFile(const char* path) const {
     }
     char number[32];
     char line[64];
-    std::snprintf(line, sizeof line, "%s %s %s %s %s \n", BoolToStr(bEnabled),
-                  BoolToStr(bSwitch2), BoolToStr(bSwitch3), BoolToStr(bSwitch4), FormatSensitivity(fSensitivity, number));
+    std::snprintf(line, sizeof line, "%s %s %s %s %s \n", BoolToStr(bEnabled), BoolToStr(bSwitch2),
+                  BoolToStr(bSwitch3), BoolToStr(bSwitch4),
+                  FormatSensitivity(fSensitivity, number));
     try {
         return ReplaceFileDurably(path, line);
     } catch (...) {

@@ -39,9 +39,8 @@ bool IsLoop(const std::string& key) {
 }
 
 size_t CaseRun::Play(const Case& c, size_t upTo) {
-    Defs defs = {{"panel", "ROOT/uish/panel_config.xml"},
-                 {"conf", "ROOT/usr/ui/uish/etc/accel.conf"},
-                 {"nvm", "ROOT/usr/ui/qel/nvm/defaults/Default"}};
+    Defs defs = {
+        {"panel", tree_.PanelConfig()}, {"conf", tree_.Settings()}, {"nvm", tree_.Nvm("")}};
     size_t index = 0;
     for (; index < std::min(upTo, c.lines.size()); ++index) {
         SCOPED_TRACE(c.lines[index].substr(0, 100));

@@ -37,7 +37,7 @@ PanelTree::PanelTree(bool ownFileSystem) {
     fs::create_directories(root_);
     mounted_ = ownFileSystem && OwnMountNamespace() &&
                mount("tmpfs", root_.c_str(), "tmpfs", 0, "size=64m") == 0;
-    WriteFile(root_ + "/uish/panel_config.xml",
+    WriteFile(PanelConfig(),
               "<?xml version=\"1.0\"?>\n<panelConfig><panelHardware><accelCtlr "
               "levels=\"0.0 0.5 0.25 0.125\"/></panelHardware></panelConfig>\n");
     WriteFile(Settings(), "true true true true 0.5 \n");

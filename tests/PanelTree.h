@@ -6,6 +6,7 @@
 #include <string>
 
 #include "CaseTables.h"
+#include "common/PanelPaths.h"
 
 // Whether every run goes through $DOLVIN_TEST_WRAPPER (a checker such as
 // valgrind, whose own system calls then show in traces too).
@@ -31,9 +32,10 @@ class PanelTree {
     PanelTree(const PanelTree&) = delete;
     PanelTree& operator=(const PanelTree&) = delete;
 
-    std::string Settings() const { return root_ + "/usr/ui/uish/etc/accel.conf"; }
+    std::string PanelConfig() const { return root_ + kPanelConfigPath; }
+    std::string Settings() const { return root_ + kAccelConfPath; }
     std::string Nvm(const std::string& name = "NVM.xml") const {
-        return root_ + "/usr/ui/qel/nvm/defaults/Default/" + name;
+        return root_ + kNvmDirectory + (name.empty() ? "" : "/" + name);
     }
     const std::string& Root() const { return root_; }
 

@@ -1,4 +1,4 @@
-#include "common/FileKind.h"
+#include "storage/FileKind.h"
 
 #include <sys/stat.h>
 

@@ -13,7 +13,7 @@
 #include <memory>
 #include <utility>
 
-#include "common/FileKind.h"
+#include "storage/FileKind.h"
 
 struct XmlDocRelease {
     void operator()(xmlDoc* doc) const { xmlFreeDoc(doc); }

@@ -1,4 +1,4 @@
-#include "settings/DurableFile.h"
+#include "storage/DurableFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

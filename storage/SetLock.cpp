@@ -1,4 +1,4 @@
-#include "nvm/SetLock.h"
+#include "storage/SetLock.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -10,7 +10,7 @@
 #include <ctime>
 
 #include "common/PanelPaths.h"
-#include "settings/DurableFile.h"
+#include "storage/DurableFile.h"
 
 namespace {
 
