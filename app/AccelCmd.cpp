@@ -14,7 +14,7 @@
 #include "common/PanelPaths.h"
 #include "nvm/SetRequest.h"
 #include "panel/LevelThresholds.h"
-#include "settings/GetRequest.h"
+#include "settings/AccelLevel.h"
 
 namespace {
 
@@ -58,23 +58,16 @@ bool DecideRequest(int argc, char** argv) {
     return false;
 }
 
-bool LoadThresholdsAndServe() {
-    if (!GetJOVAccelMapping(PanelPath(kPanelConfigPath))) {
-        Verbose("FAILED TO GET JOV ACCEL MAPPING\n");
-        return false;
-    }
-    Verbose("retrieved JOV accel mapping successfully\n");
-    if (bCmdSet) {
-        return PerformSetRequest(gParameterValue);
-    }
-    return bCmdGet && PerformGetRequest();
-}
-
-// A request that runs out of memory fails like any other failure; what each
-// step leaves on storage is whole at every point.
+// The thresholds, then the request. One that runs out of memory fails like
+// any other failure; what each step leaves on storage is whole at every point.
 bool ServeRequest() {
     try {
-        return LoadThresholdsAndServe();
+        if (!GetJOVAccelMapping(PanelPath(kPanelConfigPath))) {
+            Verbose("FAILED TO GET JOV ACCEL MAPPING\n");
+            return false;
+        }
+        Verbose("retrieved JOV accel mapping successfully\n");
+        return bCmdSet ? PerformSetRequest(gParameterValue) : bCmdGet && PerformGetRequest();
     } catch (const std::bad_alloc&) {
         Verbose("OUT OF MEMORY\n");
         return false;

@@ -125,10 +125,6 @@ bool WriteNewDocument(xmlDoc* doc, xmlNode* value, const char* levelText,
     return complete && holdsLevel;
 }
 
-void RemoveOriginalCopy() {
-    unlink(kNvmOriginalCopy);
-}
-
 void WriteOriginalCopy(xmlDoc* doc, xmlNode* value, const OriginalCopySource& source) {
     bool complete = false;
     if (source.fromNewFile) {

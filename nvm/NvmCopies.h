@@ -27,10 +27,6 @@ struct OriginalCopySource {
 bool WriteNewDocument(xmlDoc* doc, xmlNode* value, const char* levelText,
                       OriginalCopySource& original);
 
-// Removes "NVM.xml.ori" before the new document is written, so that a nearly
-// full flash keeps room for it: the copy is written anew afterwards anyway.
-void RemoveOriginalCopy();
-
 // Writes "NVM.xml.ori" with what room is left, as the library writes doc as
 // loaded; from source where it was set by WriteNewDocument. A copy that cannot
 // be completed is removed; a failure is not reported.

@@ -26,16 +26,16 @@ bool HoldsValue(const xmlNode* node) {
     return node != nullptr && (node->type == XML_TEXT_NODE || node->type == XML_CDATA_SECTION_NODE);
 }
 
-// The update itself, run inside the NVM directory. "NVM.xml.ori" is written
-// whatever the document holds, once it could be read; the new document goes
-// first, so that a nearly full flash keeps its room for it.
+// The update itself, run inside the NVM directory. Once the document could be
+// read, "NVM.xml.ori" is removed and written again last, whatever the document
+// holds: a nearly full flash keeps its room for the new document.
 bool UpdateSensitivity(const char* levelText) {
     const XmlDocPtr doc = ReadXmlFile(kNvmFile);
     if (!doc) {
         Verbose("SetJOVAccelNVM : FAILED TO LOAD %s\n", kNvmFile);
         return false;
     }
-    RemoveOriginalCopy();
+    unlink(kNvmOriginalCopy);
     const XPathContextPtr context(xmlXPathNewContext(doc.get()));
     const XPathObjectPtr result = EvaluateXPath(kSensitivityXPath, context.get());
     const int count = SelectedNodeCount(result.get());
@@ -98,8 +98,7 @@ bool SetJOVAccelNVM(int level) {
     } catch (const std::bad_alloc&) {
         Verbose("SetJOVAccelNVM : out of memory\n");
     }
-    if (cameFromKnownDirectory && chdir(previousDirectory) != 0) {
-        // Nothing to undo: the files are already in their final state.
-    }
+    // A failure to go back leaves nothing to undo: the files are final.
+    static_cast<void>(cameFromKnownDirectory && chdir(previousDirectory) == 0);
     return result;
 }

@@ -18,13 +18,13 @@ namespace {
 // may have, converted only if the whole run is one.
 class FieldReader {
   public:
-    explicit FieldReader(FILE* file) : file_(file) { Next(); }
+    explicit FieldReader(FILE* file) : file_(file), next_(std::getc(file)) {}
 
     bool Switch(bool& value) {
         SkipSpace();
         const char* word = next_ == 't' ? "true" : "false";
-        for (const char* letter = word; *letter != '\0'; ++letter, Next()) {
-            if (next_ != *letter) {
+        for (const char* letter = word; *letter != '\0'; ++letter) {
+            if (Take() != *letter) {
                 return false;
             }
         }
@@ -35,27 +35,20 @@ class FieldReader {
     bool Sensitivity(float& value) {
         SkipSpace();
         std::string number;
-        bool digits = false;
+        bool sign = true;  // a sign may come first, and right after the exponent marker
         bool point = false;
         bool exponent = false;
-        if (next_ == '+' || next_ == '-') {
-            Take(number);
-        }
         for (;;) {
-            if (next_ >= '0' && next_ <= '9') {
-                digits = true;
-            } else if (next_ == '.' && !point && !exponent) {
-                point = true;
-            } else if ((next_ == 'e' || next_ == 'E') && digits && !exponent) {
-                exponent = true;
-                Take(number);
-                if (next_ != '+' && next_ != '-') {
-                    continue;
-                }
-            } else {
+            const bool marker = (next_ == 'e' || next_ == 'E') && !exponent &&
+                                number.find_first_of("0123456789") != std::string::npos;
+            if (!marker && !(sign && (next_ == '+' || next_ == '-')) && std::isdigit(next_) == 0 &&
+                !(next_ == '.' && !point && !exponent)) {
                 break;
             }
-            Take(number);
+            point = point || next_ == '.';
+            sign = marker;
+            exponent = exponent || marker;
+            number += static_cast<char>(Take());
         }
         char* end = nullptr;
         value = std::strtof(number.c_str(), &end);
@@ -65,19 +58,19 @@ class FieldReader {
     bool Failed() const { return std::ferror(file_) != 0; }
 
   private:
-    void Next() { next_ = std::getc(file_); }
-    void Take(std::string& number) {
-        number += static_cast<char>(next_);
-        Next();
+    int Take() {
+        const int taken = next_;
+        next_ = std::getc(file_);
+        return taken;
     }
     void SkipSpace() {
         while (std::isspace(next_) != 0) {
-            Next();
+            Take();
         }
     }
 
     FILE* file_;
-    int next_ = EOF;
+    int next_;
 };
 
 // The sensitivity in %g notation with the fewest significant digits, six at
@@ -103,29 +96,23 @@ bool CCorvelAccelSettings::LoadSettingsFromFile(const char* path) {
     if (file == nullptr) {
         return false;
     }
-    bool read = false;
-    bool enabled = false;
-    bool switch2 = false;
-    bool switch3 = false;
-    bool switch4 = false;
-    float sensitivity = 0.0F;
+    // Read into a record of its own: a failed read changes none of the values.
+    CCorvelAccelSettings read;
+    bool loaded = false;
     try {
         FieldReader fields(file);
-        read = fields.Switch(enabled) && fields.Switch(switch2) && fields.Switch(switch3) &&
-               fields.Switch(switch4) && fields.Sensitivity(sensitivity) && !fields.Failed();
+        loaded = fields.Switch(read.bEnabled) && fields.Switch(read.bSwitch2) &&
+                 fields.Switch(read.bSwitch3) && fields.Switch(read.bSwitch4) &&
+                 fields.Sensitivity(read.fSensitivity) && !fields.Failed();
     } catch (...) {
-        read = false;
+        loaded = false;  // out of memory for a long number
     }
     std::fclose(file);
-    bLoaded = read;
-    if (read) {
-        bEnabled = enabled;
-        bSwitch2 = switch2;
-        bSwitch3 = switch3;
-        bSwitch4 = switch4;
-        fSensitivity = sensitivity;
+    if (loaded) {
+        *this = read;
     }
-    return read;
+    bLoaded = loaded;
+    return loaded;
 }
 
 bool CCorvelAccelSettings::WriteSettingsToFile(const char* path) const {

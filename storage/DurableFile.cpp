@@ -65,8 +65,7 @@ bool WriteTemporaryFile(const std::string& temp, const std::string& content,
     }
     bool ok = (replaced == nullptr || TakeOverOwnerAndMode(fd, *replaced)) &&
               WriteAll(fd, content.data(), content.size()) && fsync(fd) == 0;
-    ok = close(fd) == 0 && ok;
-    return ok;
+    return close(fd) == 0 && ok;
 }
 
 // Sets a file's length and flushes it to storage.
@@ -93,8 +92,7 @@ bool RewriteInPlace(const std::string& target, const std::string& content) {
     ok = ok && (content.size() <= oldLength || ResizeDurably(fd, content.size())) &&
          WriteAll(fd, content.data(), content.size()) && fsync(fd) == 0 &&
          (content.size() >= oldLength || ResizeDurably(fd, content.size()));
-    ok = close(fd) == 0 && ok;
-    return ok;
+    return close(fd) == 0 && ok;
 }
 
 }  // namespace
@@ -102,24 +100,19 @@ bool RewriteInPlace(const std::string& target, const std::string& content) {
 bool WriteAll(int fd, const char* data, size_t length) {
     while (length > 0) {
         const ssize_t written = write(fd, data, length);
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
+        if (written < 0 && errno != EINTR) {
             return false;
         }
-        data += written;
-        length -= static_cast<size_t>(written);
+        const auto done = static_cast<size_t>(written > 0 ? written : 0);
+        data += done;
+        length -= done;
     }
     return true;
 }
 
 std::string DirectoryOf(const std::string& path) {
     const std::string::size_type slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
 }
 
 bool ReplaceFileDurably(const char* path, const std::string& content) {

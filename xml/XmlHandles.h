@@ -15,31 +15,25 @@
 
 #include "storage/FileKind.h"
 
-struct XmlDocRelease {
-    void operator()(xmlDoc* doc) const { xmlFreeDoc(doc); }
+// Calls the library's release function of T.
+template <typename T, void (*Release)(T*)>
+struct Released {
+    void operator()(T* object) const { Release(object); }
 };
-struct XPathContextRelease {
-    void operator()(xmlXPathContext* context) const { xmlXPathFreeContext(context); }
-};
-struct XPathObjectRelease {
-    void operator()(xmlXPathObject* object) const { xmlXPathFreeObject(object); }
-};
-struct XPathParserRelease {
-    void operator()(xmlXPathParserContext* parser) const { xmlXPathFreeParserContext(parser); }
-};
+// Strings go back through xmlFree, a pointer the library may be given.
 struct XmlStringRelease {
     void operator()(xmlChar* text) const { xmlFree(text); }
 };
-struct MallocRelease {
-    void operator()(char* text) const { std::free(text); }
-};
 
-using XmlDocPtr = std::unique_ptr<xmlDoc, XmlDocRelease>;
-using XPathContextPtr = std::unique_ptr<xmlXPathContext, XPathContextRelease>;
-using XPathObjectPtr = std::unique_ptr<xmlXPathObject, XPathObjectRelease>;
-using XPathParserPtr = std::unique_ptr<xmlXPathParserContext, XPathParserRelease>;
+using XmlDocPtr = std::unique_ptr<xmlDoc, Released<xmlDoc, xmlFreeDoc>>;
+using XPathContextPtr =
+    std::unique_ptr<xmlXPathContext, Released<xmlXPathContext, xmlXPathFreeContext>>;
+using XPathObjectPtr =
+    std::unique_ptr<xmlXPathObject, Released<xmlXPathObject, xmlXPathFreeObject>>;
+using XPathParserPtr = std::unique_ptr<xmlXPathParserContext,
+                                       Released<xmlXPathParserContext, xmlXPathFreeParserContext>>;
 using XmlStringPtr = std::unique_ptr<xmlChar, XmlStringRelease>;
-using MallocStringPtr = std::unique_ptr<char, MallocRelease>;
+using MallocStringPtr = std::unique_ptr<char, Released<void, std::free>>;
 
 // Evaluates an XPath expression in context (none: no result) as
 // xmlXPathEvalExpression does, but with the value stack allocated first: the
