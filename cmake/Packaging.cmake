@@ -8,13 +8,16 @@ install(FILES ${PROJECT_SOURCE_DIR}/docs/dolvin.1 DESTINATION ${CMAKE_INSTALL_MA
 # The copyright file and the bill of materials (sbom/generate.py) describe the
 # program as installed, stripped or not, so they are written once it is: the
 # bill holds its SHA-512. The panel program's components are the libraries of
-# the panel toolchain and sysroot. Debian's python3 runs it, with
+# the panel toolchain and sysroot; the native one links mimalloc from
+# scripts/host-libraries besides its shared libraries. Debian's python3 runs it, with
 # python3-debian: another python3 may come first in PATH.
 set(Python3_EXECUTABLE /usr/bin/python3)
 find_package(Python3 3.11 REQUIRED COMPONENTS Interpreter)
 set(dolvin_sbom_options --version ${PROJECT_VERSION})
 if(CMAKE_CROSSCOMPILING)
     list(APPEND dolvin_sbom_options --panel ${dolvin_panel_toolchain} ${dolvin_panel_libraries})
+elseif(dolvin_linked_libraries)
+    list(APPEND dolvin_sbom_options --linked ${dolvin_linked_libraries})
 endif()
 install(CODE "
     set(prefix \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}\")

@@ -2,13 +2,15 @@
 """Writes the copyright file (Debian's machine-readable format) and the
 CycloneDX 1.6 bill of materials of an installed dolvin program into DOC.
 
-  generate.py --program FILE --version VERSION --doc DOC [--panel TOOLCHAIN SYSROOT]
+  generate.py --program FILE --version VERSION --doc DOC
+              [--panel TOOLCHAIN SYSROOT | --linked LIBRARIES]
 
-A native program's components are the packages of the shared libraries it
-needs, as dpkg-shlibdeps finds them for the package's Depends. The panel
-program's are the libraries linked into it (sbom/components.toml), at the
-versions in the recipes of the cached toolchain and libraries, with the
-texts and source checksums that scripts/panel-sysroot keeps."""
+The panel program's components are the libraries linked into it
+(sbom/components.toml), at the versions in the recipes of the cached
+toolchain and libraries, with the texts and source checksums that
+scripts/panel-sysroot keeps. A native program's are the packages of the
+shared libraries it needs, as dpkg-shlibdeps finds them for the package's
+Depends, and those linked into it from LIBRARIES (scripts/host-libraries)."""
 
 import argparse
 import datetime
@@ -73,27 +75,29 @@ def purl(package, version, architecture):
     return f"pkg:deb/debian/{quote(package)}@{quote(version, safe='')}?arch={architecture}"
 
 
-def panel_components(toolchain, sysroot):
-    """The components of sbom/components.toml, what each needs, and the
-    copyright stanzas of their source packages."""
+def linked_components(recipes, libraries, native=False):
+    """The components of sbom/components.toml (for a native program those it
+    marks native), what each needs, and the copyright stanzas of their source
+    packages: versions from the recipes of the cached builds in RECIPES, texts
+    from what their scripts keep in LIBRARIES."""
     versions = {}
-    for recipe in (f"{toolchain}/.recipe", f"{sysroot}/.recipe"):
-        versions.update(line.split(" ", 1) for line in read(recipe).splitlines() if " " in line)
+    for recipe in recipes:
+        versions.update(line.split(" ", 1) for line in read(f"{recipe}/.recipe").splitlines() if " " in line)
     with open(f"{ROOT}/sbom/components.toml", "rb") as file:
-        declared = tomllib.load(file)
+        declared = {n: d for n, d in tomllib.load(file).items() if d.get("native") or not native}
     components, stanzas = [], {}
     for name, d in declared.items():
         packages = [p for p in versions if fnmatch.fnmatch(p, d["package"])]
         if len(packages) != 1:
             raise SystemExit(f"{name}: the recipes name {packages or 'no'} package {d['package']}")
         package = packages[0]
-        doc = f"{sysroot}/usr/share/doc/{package}"
+        doc = f"{libraries}/usr/share/doc/{package}"
         if not os.path.isdir(doc):
-            raise SystemExit(f"{doc} is missing: scripts/panel-sysroot keeps it")
+            raise SystemExit(f"{doc} is missing: the script of its cached build keeps it")
         component, notice = panel_component(name, d, versions[package], doc)
         components.append(component)
         stanzas.setdefault(notice["source"], (notice, []))[1].append(component)
-    needs = {name: d["needs"] for name, d in declared.items()}
+    needs = {name: [n for n in d["needs"] if n in declared] for name, d in declared.items()}
     return components, needs, [copyright_stanza(*s) for s in stanzas.values()]
 
 
@@ -192,10 +196,11 @@ def main():
     parser.add_argument("--version", required=True)
     parser.add_argument("--doc", required=True)
     parser.add_argument("--panel", nargs=2, metavar=("TOOLCHAIN", "SYSROOT"))
+    parser.add_argument("--linked", metavar="LIBRARIES")
     args = parser.parse_args()
 
     if args.panel:
-        components, needs, stanzas = panel_components(*args.panel)
+        components, needs, stanzas = linked_components(args.panel, args.panel[1])
         about = ("usr/bin/dolvin is one static program: besides dolvin's own code it holds parts\n"
                  "of the libraries below, linked in. dolvin.cdx.json beside this file lists them.")
     else:
@@ -203,6 +208,11 @@ def main():
         stanzas = []
         about = ("usr/bin/dolvin uses the shared libraries of other packages, this package's\n"
                  "Depends, each with its own copyright file. dolvin.cdx.json lists them.")
+        if args.linked:
+            linked, linked_needs, stanzas = linked_components([args.linked], args.linked, True)
+            components += linked
+            needs.update(linked_needs)
+            about = about.replace(" lists them.", " lists them and\nthe library below, linked in.")
     header = f"Format: {DEP5}\nUpstream-Name: dolvin\nComment:\n{field(about)}"
     copyright_file = "\n\n".join([header, OWN_STANZA, *stanzas]) + "\n"
 
