@@ -171,8 +171,9 @@ def goals(bench, m):
     for where in ("host", "panel"):
         share, shape, size = worst(m.shapes[where], m.shape_sizes[where])
         sizes = m.shape_sizes[where]
-        goal(f"{'build machine' if where == 'host' else where}, every shape, {label(sizes[0])} to "
-             f"{label(sizes[-1])}: peak at most 1.1 times the plain C steps' and 4 MiB", share, 1.0,
+        span = label(sizes[0]) + (f" to {label(sizes[-1])}" if len(sizes) > 1 else "")
+        goal(f"{'build machine' if where == 'host' else where}, every shape, {span}: peak at most 1.1 "
+             "times the plain C steps' and 4 MiB", share, 1.0,
              f"{share:.2f} of that at most (`{shape}`, {label(size)})")
     for where, peaks in m.references.items():
         share = max(peaks[w, "dolvin"] / bound_kib(peaks[w, PROGRAMS[1]]) for w, n in peaks if n == "dolvin")
