@@ -17,7 +17,7 @@ import matplotlib
 
 from measure import (QEMU, XPATH, guest_instructions, hyperfine, instructions, phase_markers, run,
                      syscalls)
-from shapes import KB, MB, PROGRAMS, bound_kib, reference_peaks, shape_peaks, worst
+from shapes import KB, MB, PROGRAMS, REFERENCES, bound_kib, reference_peaks, shape_peaks, worst
 from text import document, label
 
 matplotlib.use("Agg")
@@ -151,7 +151,7 @@ def goals(bench, m):
     rows = []
 
     def goal(text, value, limit, shown=None):
-        rows.append([text, shown or f"{value:.2f}", "met" if value <= limit else "**missed**"])
+        rows.append([text, shown or f"{value:.3f}", "met" if value <= limit else "**missed**"])
 
     small, big = bench.sizes[0], bench.sizes[-1]
     for size in bench.sizes:
@@ -174,11 +174,11 @@ def goals(bench, m):
         span = label(sizes[0]) + (f" to {label(sizes[-1])}" if len(sizes) > 1 else "")
         goal(f"{'build machine' if where == 'host' else where}, every shape, {span}: peak at most 1.1 "
              "times the plain C steps' and 4 MiB", share, 1.0,
-             f"{share:.2f} of that at most (`{shape}`, {label(size)})")
+             f"{share:.3f} of that at most (`{shape}`, {label(size)})")
     for where, peaks in m.references.items():
         share = max(peaks[w, "dolvin"] / bound_kib(peaks[w, PROGRAMS[1]]) for w, n in peaks if n == "dolvin")
-        goal(f"{where}, entity references: peak at most 1.1 times `{PROGRAMS[1]}`'s and 4 MiB", share, 1.0,
-             f"{share:.2f} of that at most")
+        goal(f"{where}, {REFERENCES} entity references: peak at most 1.1 times `{PROGRAMS[1]}`'s "
+             "and 4 MiB", share, 1.0, f"{share:.3f} of that at most")
     if bench.before:
         def maps(name):
             return sum(m.calls["panel"][name][:3])
