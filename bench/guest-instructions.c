@@ -1,7 +1,6 @@
 /* A plugin for qemu-user (-plugin) that counts the guest instructions a run
- * executes, and those it translated (each translation block once): the
- * panel's counterpart of callgrind's count, whatever the host is doing. It
- * writes "EXECUTED TRANSLATED" to $GUEST_INSTRUCTIONS_OUT at exit. Given
+ * executes: the panel's counterpart of callgrind's count, whatever the host
+ * is doing. It writes the count to $GUEST_INSTRUCTIONS_OUT at exit. Given
  * $GUEST_INSTRUCTIONS_MARKERS, guest addresses in hex separated by commas,
  * it writes on a second line how many had executed when each was first
  * reached after the one before it: the phases of a sequential program (the
@@ -28,7 +27,7 @@ uint64_t qemu_plugin_tb_vaddr(const struct qemu_plugin_tb *tb);
 __attribute__((visibility("default"))) int qemu_plugin_version = 1;
 
 enum { kMaxMarkers = 64 };
-static uint64_t executed, translated;
+static uint64_t executed;
 static uint64_t markers[kMaxMarkers], reached[kMaxMarkers];
 static int marker_count, next_marker;
 
@@ -53,9 +52,8 @@ static void on_translated(qemu_plugin_id_t id, struct qemu_plugin_tb *tb) {
             break;
         }
     }
-    size_t instructions = qemu_plugin_tb_n_insns(tb);
-    translated += instructions;
-    qemu_plugin_register_vcpu_tb_exec_cb(tb, on_executed, 0, (void *)(uintptr_t)instructions);
+    qemu_plugin_register_vcpu_tb_exec_cb(tb, on_executed, 0,
+                                         (void *)(uintptr_t)qemu_plugin_tb_n_insns(tb));
 }
 
 static void on_exit_of_guest(qemu_plugin_id_t id, void *data) {
@@ -64,7 +62,7 @@ static void on_exit_of_guest(qemu_plugin_id_t id, void *data) {
     const char *path = getenv("GUEST_INSTRUCTIONS_OUT");
     FILE *out = fopen(path != NULL ? path : "/dev/stderr", "w");
     if (out != NULL) {
-        fprintf(out, "%llu %llu\n", (unsigned long long)executed, (unsigned long long)translated);
+        fprintf(out, "%llu\n", (unsigned long long)executed);
         for (int i = 0; i < next_marker; ++i) {
             fprintf(out, "%llu ", (unsigned long long)reached[i]);
         }

@@ -1,11 +1,10 @@
 """Measurements of one command: wall time (hyperfine, with its own Markdown
-table), peak resident memory, system calls, instructions (callgrind) and
-the guest instructions of an emulated run, by phase where asked."""
+table), peak resident memory, instructions (callgrind), and of an emulated
+one its system calls and guest instructions, by phase where asked."""
 
 import collections
 import json
 import re
-import statistics
 import subprocess
 
 XPATH = "/NVM/UISettings/accelerometerSetting/sensitivity"
@@ -35,33 +34,22 @@ def hyperfine(commands, runs, prepare, work, shell=True):
     return {r["command"]: r["median"] for r in results}, export.with_suffix(".md").read_text().strip()
 
 
-def peak_kib(command, prepare, runs=1):
-    """Median peak resident memory of a command (for an emulated program:
-    the emulator's, the guest's memory included)."""
-    peaks = []
-    for _ in range(runs):
-        run(prepare)
-        peaks.append(int(run(f"/usr/bin/time -f %M sh -c '{command}' 2>&1 >/dev/null").split()[-1]))
-    return statistics.median(peaks)
+def peak_kib(command, prepare):
+    """Peak resident memory of a command (for an emulated program: the
+    emulator's, the guest's memory included)."""
+    run(prepare)
+    return int(run(f"/usr/bin/time -f %M sh -c '{command}' 2>&1 >/dev/null").split()[-1])
 
 
 def syscalls(command, prepare, work):
-    """How often one run makes each of SYSCALLS: counted by strace, or for an
-    emulated program by the emulator itself (the guest's calls only)."""
+    """How often one emulated run makes each of SYSCALLS (the guest's calls
+    only, as the emulator reports them)."""
     run(prepare)
     log = work / "syscalls.log"
-    counted = collections.Counter()
-    if command.startswith(QEMU):
-        run(f"{command.replace(QEMU, f'{QEMU} -strace', 1)} 2>{log}")
-        counted.update(re.findall(r"^\d+ (\w+)\(", log.read_text(errors="replace"), re.M))
-    else:
-        run(f"strace -f -c -o {log} sh -c '{command}'")
-        for fields in map(str.split, log.read_text().splitlines()):
-            if len(fields) >= 5 and fields[3].isdigit():
-                counted[fields[-1]] = int(fields[3])
+    run(f"{command.replace(QEMU, f'{QEMU} -strace', 1)} 2>{log}")
     totals = collections.Counter()
-    for name, count in counted.items():
-        totals[SYSCALL_ALIASES.get(name, name)] += count
+    for name in re.findall(r"^\d+ (\w+)\(", log.read_text(errors="replace"), re.M):
+        totals[SYSCALL_ALIASES.get(name, name)] += 1
     return [totals[name] for name in SYSCALLS]
 
 
@@ -91,20 +79,20 @@ def phase_markers(nm, program, phases):
 
 
 def guest_instructions(command, prepare, work, plugin, phases=None):
-    """Guest instructions an emulated run executes and translates, and with
-    phases (from phase_markers) [(phase, instructions executed in it)]."""
+    """Guest instructions an emulated run executes, and with phases (from
+    phase_markers) [(phase, instructions executed in it)]."""
     run(prepare)
     out = work / "guest-instructions"
     markers = ",".join(f"{a:x}" for _, a in phases[1:]) if phases else ""
     run(f"GUEST_INSTRUCTIONS_OUT={out} GUEST_INSTRUCTIONS_MARKERS={markers} "
         + command.replace(QEMU, f"{QEMU} -plugin {plugin}", 1))
     lines = out.read_text().splitlines() + [""]
-    executed, translated = map(int, lines[0].split())
+    executed = int(lines[0])
     if not phases:
-        return executed, translated, []
+        return executed, []
     bounds = [0] + [int(c) for c in lines[1].split()] + [executed]
     names = [p for p, _ in phases]
     reached = len(bounds) - 2  # the phase the run ended in
     if reached < len(names) - 1:
         names[reached:] = [", ".join(names[reached:]) + " (later markers never reached)"]
-    return executed, translated, [(n, b - a) for n, a, b in zip(names, bounds, bounds[1:])]
+    return executed, [(n, b - a) for n, a, b in zip(names, bounds, bounds[1:])]

@@ -131,8 +131,7 @@ def measure(bench, quick):
     m.panel_get = {n: guest_instructions(c, "true", work, plugin)[0] for n, c in bench.panel_get.items()}
     print("bench: get, system calls, instructions", file=sys.stderr)
     m.get, m.get_table = hyperfine(bench.get, 10 if smoke else 400, None, work, shell=False)
-    m.calls = {where: {n: syscalls(c, bench.restore(bench.sizes[-1]), work) for n, c in programs.items()}
-               for where, programs in (("host", bench.host), ("panel", bench.panel))}
+    m.calls = {n: syscalls(c, bench.restore(bench.sizes[-1]), work) for n, c in bench.panel.items()}
     m.counted = {(n, z): instructions(c.replace(" >/dev/null", ""), bench.restore(z), work)
                  for z in bench.sizes[:2] for n, c in bench.host.items() if n != "xmlstarlet ed -P"}
     m.shape_sizes = {"host": [20 * KB] if smoke else [100 * KB, MB, 10 * MB, 50 * MB],
@@ -181,7 +180,7 @@ def goals(bench, m):
              "and 4 MiB", share, 1.0, f"{share:.3f} of that at most")
     if bench.before:
         def maps(name):
-            return sum(m.calls["panel"][name][:3])
+            return sum(m.calls[name][:3])
         goal(f"panel, {label(big)}: mmap, munmap and madvise calls at most a tenth of {bench.before}'s",
              maps("dolvin") / maps(bench.before), 0.1, f"{maps('dolvin')} / {maps(bench.before)}")
     return rows
