@@ -1,11 +1,10 @@
-"""Measurements of one command: wall and CPU time (hyperfine), peak resident
-memory, system calls, instructions (callgrind) and the guest instructions
-of an emulated run."""
+"""Measurements of one command: wall time (hyperfine, with its own Markdown
+table), peak resident memory, instructions (callgrind), and of an emulated
+one its system calls and guest instructions, by phase where asked."""
 
 import collections
 import json
 import re
-import statistics
 import subprocess
 
 XPATH = "/NVM/UISettings/accelerometerSetting/sensitivity"
@@ -20,75 +19,80 @@ def run(command, **options):
                           stdout=subprocess.PIPE, **options).stdout
 
 
-def hyperfine(commands, runs, prepare, rounds, work, shell=True):
-    """Wall-time median and the means of user and system time (seconds) of
-    each named command."""
-    times = collections.defaultdict(list)
-    cpu = collections.defaultdict(list)
-    names = list(commands)
-    for r in range(rounds):
-        order = names[r % len(names):] + names[:r % len(names)]
-        export = work / "hyperfine.json"
-        arguments = ["hyperfine", "--style", "none", "--runs", str(max(runs // rounds, 2)),
-                     "--export-json", str(export)]
-        arguments += ["--prepare", prepare] if prepare else ["--warmup", "3"]
-        arguments += [] if shell else ["-N"]
-        for name in order:
-            arguments += ["-n", name, commands[name]]
-        subprocess.run(arguments, check=True, stdout=subprocess.DEVNULL)
-        for result in json.loads(export.read_text())["results"]:
-            times[result["command"]] += result["times"]
-            cpu[result["command"]] += [(result["user"], result["system"])] * len(result["times"])
-    return {n: (statistics.median(times[n]), tuple(map(statistics.mean, zip(*cpu[n]))))
-            for n in names}
+def hyperfine(commands, runs, prepare, work, shell=True):
+    """The wall-time median (seconds) of each named command, from one
+    hyperfine run, and hyperfine's own Markdown table of that run."""
+    export = work / "hyperfine"
+    arguments = ["hyperfine", "--style", "none", "--runs", str(runs), "--export-json",
+                 f"{export}.json", "--export-markdown", f"{export}.md"]
+    arguments += ["--prepare", prepare] if prepare else ["--warmup", "3"]
+    arguments += [] if shell else ["-N"]
+    for name, command in commands.items():
+        arguments += ["-n", name, command]
+    subprocess.run(arguments, check=True, stdout=subprocess.DEVNULL)
+    results = json.loads(export.with_suffix(".json").read_text())["results"]
+    return {r["command"]: r["median"] for r in results}, export.with_suffix(".md").read_text().strip()
 
 
-def peak_kib(command, prepare, runs):
-    """Median peak resident memory of a command (for an emulated program:
-    the emulator's, the guest's memory included)."""
-    peaks = []
-    for _ in range(runs):
-        run(prepare)
-        out = run(f"/usr/bin/time -f %M sh -c '{command}' 2>&1 >/dev/null")
-        peaks.append(int(out.split()[-1]))
-    return statistics.median(peaks)
+def peak_kib(command, prepare):
+    """Peak resident memory of a command (for an emulated program: the
+    emulator's, the guest's memory included)."""
+    run(prepare)
+    return int(run(f"/usr/bin/time -f %M sh -c '{command}' 2>&1 >/dev/null").split()[-1])
 
 
 def syscalls(command, prepare, work):
-    """How often one run makes each of SYSCALLS: counted by strace, or for an
-    emulated program by the emulator itself (the guest's calls only)."""
+    """How often one emulated run makes each of SYSCALLS (the guest's calls
+    only, as the emulator reports them)."""
     run(prepare)
     log = work / "syscalls.log"
-    if command.startswith(QEMU):
-        command = command.replace(QEMU, f"{QEMU} -strace", 1)
-        run(f"{command} 2>{log}")
-        names = re.findall(r"^\d+ (\w+)\(", log.read_text(errors="replace"), re.M)
-        counted = collections.Counter(names)
-    else:
-        run(f"strace -f -c -o {log} sh -c '{command}'")
-        counted = collections.Counter()
-        for line in log.read_text().splitlines():
-            fields = line.split()
-            if len(fields) >= 5 and fields[3].isdigit():
-                counted[fields[-1]] = int(fields[3])
+    run(f"{command.replace(QEMU, f'{QEMU} -strace', 1)} 2>{log}")
     totals = collections.Counter()
-    for name, count in counted.items():
-        totals[SYSCALL_ALIASES.get(name, name)] += count
-    return {name: totals[name] for name in SYSCALLS}
-
-
-def guest_instructions(command, prepare, work, plugin):
-    """Guest instructions an emulated run executes, and those it translated."""
-    run(prepare)
-    out = work / "guest-instructions"
-    plugged = command.replace(QEMU, f"{QEMU} -plugin {plugin}", 1)
-    run(f"GUEST_INSTRUCTIONS_OUT={out} {plugged}")
-    executed, translated = out.read_text().split()
-    return int(executed), int(translated)
+    for name in re.findall(r"^\d+ (\w+)\(", log.read_text(errors="replace"), re.M):
+        totals[SYSCALL_ALIASES.get(name, name)] += 1
+    return [totals[name] for name in SYSCALLS]
 
 
 def instructions(command, prepare, work):
     run(prepare)
     out = work / "callgrind.out"
-    run(f"valgrind --tool=callgrind --callgrind-out-file={out} {command} >/dev/null 2>&1 || true")
+    run(f"valgrind --tool=callgrind --callgrind-out-file={out} {command} >/dev/null 2>&1")
     return int(re.search(r"^summary: (\d+)", out.read_text(), re.M).group(1))
+
+
+def phase_markers(nm, program, phases):
+    """phases: [(phase, symbols that start it)], the first from the start.
+    Each phase with the address of the first of its symbols that program
+    defines; a phase with none joins the one before it."""
+    defined = {}
+    for fields in map(str.split, run(f"{nm} -C --defined-only {program}").splitlines()):
+        if len(fields) >= 3 and fields[1] in "TtWw":
+            defined.setdefault(fields[2].split("(")[0], int(fields[0], 16))
+    kept = []
+    for phase, symbols in phases:
+        address = next((defined[s] for s in symbols if s in defined), None)
+        if kept and address is None:
+            kept[-1] = (f"{kept[-1][0]}, {phase}", kept[-1][1])
+        else:
+            kept.append((phase, address))
+    return kept
+
+
+def guest_instructions(command, prepare, work, plugin, phases=None):
+    """Guest instructions an emulated run executes, and with phases (from
+    phase_markers) [(phase, instructions executed in it)]."""
+    run(prepare)
+    out = work / "guest-instructions"
+    markers = ",".join(f"{a:x}" for _, a in phases[1:]) if phases else ""
+    run(f"GUEST_INSTRUCTIONS_OUT={out} GUEST_INSTRUCTIONS_MARKERS={markers} "
+        + command.replace(QEMU, f"{QEMU} -plugin {plugin}", 1))
+    lines = out.read_text().splitlines() + [""]
+    executed = int(lines[0])
+    if not phases:
+        return executed, []
+    bounds = [0] + [int(c) for c in lines[1].split()] + [executed]
+    names = [p for p, _ in phases]
+    reached = len(bounds) - 2  # the phase the run ended in
+    if reached < len(names) - 1:
+        names[reached:] = [", ".join(names[reached:]) + " (later markers never reached)"]
+    return executed, [(n, b - a) for n, a, b in zip(names, bounds, bounds[1:])]

@@ -4,8 +4,9 @@
 
 # build_mimalloc TOOL-PREFIX CMAKE-ARGUMENTS...: mimalloc from the source of
 # the version installed here, as one object ($stage/usr/lib/mimalloc.o) that
-# reads no environment variable. Its definitions are weak, so that the test
-# variant's counting operator new comes first.
+# reads no environment variable and leaves its memory to the process's exit.
+# Its definitions are weak, so that the test variant's counting operator new
+# comes first.
 build_mimalloc() {
     local prefix=$1
     shift
@@ -13,7 +14,7 @@ build_mimalloc() {
     mimalloc_source=$(scripts/fetch-source mimalloc "$mimalloc_version" "$work")
     step "configuring mimalloc $mimalloc_version" cmake -S "$mimalloc_source" \
         -B "$work/mimalloc-build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DMI_BUILD_SHARED=OFF \
-        -DMI_BUILD_STATIC=OFF -DMI_BUILD_TESTS=OFF -DMI_OVERRIDE=ON "$@"
+        -DMI_BUILD_STATIC=OFF -DMI_BUILD_TESTS=OFF -DMI_OVERRIDE=ON -DMI_SKIP_COLLECT_ON_EXIT=ON "$@"
     step "building mimalloc" nice cmake --build "$work/mimalloc-build"
     local object=$work/mimalloc-build/CMakeFiles/mimalloc-obj.dir/src/static.c.o
     mkdir -p "$stage/usr/lib"
