@@ -2,7 +2,8 @@
 # libraries from Debian's sources into $stage (below $work): mimalloc, and
 # the notices that sbom/generate.py tells of the code linked in.
 
-# build_mimalloc TOOL-PREFIX CMAKE-ARGUMENTS...: mimalloc from the source of
+# build_mimalloc TOOL-PREFIX CMAKE-ARGUMENTS...: mimalloc, a Release build
+# whatever the arguments say, from the source of
 # the version installed here, as one object ($stage/usr/lib/mimalloc.o) that
 # reads no environment variable and leaves its memory to the process's exit.
 # Its definitions are weak, so that the test variant's counting operator new
@@ -13,8 +14,8 @@ build_mimalloc() {
     mimalloc_version=$(dpkg-query -W -f='${Version}' libmimalloc-dev)
     mimalloc_source=$(scripts/fetch-source mimalloc "$mimalloc_version" "$work")
     step "configuring mimalloc $mimalloc_version" cmake -S "$mimalloc_source" \
-        -B "$work/mimalloc-build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DMI_BUILD_SHARED=OFF \
-        -DMI_BUILD_STATIC=OFF -DMI_BUILD_TESTS=OFF -DMI_OVERRIDE=ON -DMI_SKIP_COLLECT_ON_EXIT=ON "$@"
+        -B "$work/mimalloc-build" -G Ninja "$@" -DCMAKE_BUILD_TYPE=Release -DMI_BUILD_SHARED=OFF \
+        -DMI_BUILD_STATIC=OFF -DMI_BUILD_TESTS=OFF -DMI_OVERRIDE=ON -DMI_SKIP_COLLECT_ON_EXIT=ON
     step "building mimalloc" nice cmake --build "$work/mimalloc-build"
     local object=$work/mimalloc-build/CMakeFiles/mimalloc-obj.dir/src/static.c.o
     mkdir -p "$stage/usr/lib"
