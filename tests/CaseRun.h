@@ -3,7 +3,6 @@
 // One case played on a panel of its own: each line of the table is a
 // directive that lays the panel, runs the program or checks what it left.
 #include <array>
-#include <map>
 #include <string>
 
 #include "CaseTables.h"
@@ -47,7 +46,6 @@ class CaseRun {
     std::string before_;
     std::string cwd_;
     Words mount_;
-    std::map<std::string, std::string> inodes_;
 };
 
 // Whether a line starts one of the loops that come last in a case, each
