@@ -1,5 +1,6 @@
 #include "nvm/NvmFileRotation.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -8,6 +9,7 @@
 #include "common/Diagnostics.h"
 #include "nvm/NvmFiles.h"
 #include "storage/DurableFile.h"
+#include "storage/FileDescriptor.h"
 
 namespace {
 
@@ -17,16 +19,12 @@ bool CannotLink(int error) {
     return error == EPERM || error == ENOTSUP || error == EOPNOTSUPP;
 }
 
-// "NVM.xml.bak" becomes the current "NVM.xml" file. A hard link keeps the
-// live name in place; where the file system has none, a rename does it and
-// movedAway says so.
-bool KeepBackup(bool& movedAway) {
-    movedAway = false;
-    if (link(kNvmFile, kNvmBackupFile) == 0) {
-        return true;
-    }
-    movedAway = CannotLink(errno) && rename(kNvmFile, kNvmBackupFile) == 0;
-    return movedAway;
+// "NVM.xml.bak" becomes the current "NVM.xml" file, read through live: a hard
+// link, or a copy of its bytes where the file system has no hard links (vfat),
+// so that "NVM.xml" is never moved away.
+bool KeepBackup(int live) {
+    return link(kNvmFile, kNvmBackupFile) == 0 ||
+           (CannotLink(errno) && CopyToNewFile(live, kNvmBackupFile));
 }
 
 }  // namespace
@@ -38,21 +36,17 @@ bool RotateNvmFiles() {
         Verbose("SetJOVAccelNVM : could not unlink NVM.xml.bak\n");
         return false;
     }
-    bool movedAway = false;
-    if (!KeepBackup(movedAway)) {
+    // Held open until the new document is on storage (FlushRenamed).
+    const FileDescriptor live(open(kNvmFile, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (live.Get() < 0 || !KeepBackup(live.Get())) {
         Verbose("SetJOVAccelNVM : could not move NVM.xml to NVM.xml.bak\n");
         return false;
     }
     if (rename(kNvmNewFile, kNvmFile) != 0) {
-        if (movedAway) {
-            // The live document was moved away: bring it back rather than
-            // leave the panel without one.
-            rename(kNvmBackupFile, kNvmFile);
-        }
         Verbose("SetJOVAccelNVM : could not move newNVM.xml to NVM.xml\n");
         return false;
     }
-    if (!FlushDirectory(".")) {
+    if (!FlushRenamed(".", kNvmFile)) {
         Verbose("SetJOVAccelNVM : could not flush the NVM directory to storage\n");
         return false;
     }

@@ -8,6 +8,8 @@
 #include <climits>
 #include <cstdio>
 
+#include "storage/FileDescriptor.h"
+
 namespace {
 
 constexpr int kMaxLinkHops = 40;  // the kernel's own limit (MAXSYMLINKS)
@@ -120,8 +122,10 @@ bool ReplaceFileDurably(const char* path, const std::string& content) {
     if (!ResolveFinalLink(target)) {
         return false;
     }
+    // Held open until the new file is on storage (FlushRenamed).
+    const FileDescriptor held(open(target.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat replaced {};
-    const bool exists = stat(target.c_str(), &replaced) == 0;
+    const bool exists = held.Get() >= 0 && fstat(held.Get(), &replaced) == 0;
     if (!exists && errno != ENOENT) {
         return false;
     }
@@ -130,7 +134,7 @@ bool ReplaceFileDurably(const char* path, const std::string& content) {
     const std::string directory = DirectoryOf(target);
     if (WriteTemporaryFile(temp, content, exists ? &replaced : nullptr) &&
         rename(temp.c_str(), target.c_str()) == 0) {
-        return FlushDirectory(directory.c_str());
+        return FlushRenamed(directory.c_str(), target.c_str());
     }
     // No room for a second copy, a read-only directory, a file mounted on its
     // own: the file itself may still be writable where it stands.
@@ -147,6 +151,29 @@ bool DetachName(const char* path) {
         return unlink(path) == 0;
     }
     return true;
+}
+
+bool CopyToNewFile(int from, const char* name) {
+    const int to = open(name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (to < 0) {
+        return false;
+    }
+    char block[16384];
+    bool ok = true;
+    for (ssize_t got = 1; ok && got != 0;) {
+        got = read(from, block, sizeof block);
+        ok = got >= 0 ? WriteAll(to, block, static_cast<size_t>(got)) : errno == EINTR;
+    }
+    ok = ok && fsync(to) == 0;
+    ok = close(to) == 0 && ok;
+    if (!ok) {
+        unlink(name);
+    }
+    return ok;
+}
+
+bool FlushRenamed(const char* directory, const char* file) {
+    return FlushDirectory(directory) && FlushFileToStorage(file);
 }
 
 bool FlushFileToStorage(const char* path) {

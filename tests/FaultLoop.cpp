@@ -73,13 +73,11 @@ class FaultLoop {
                 Check(Injected(at + error + when), false, at + error + when + on);
             }
             // A full flash stays full: this call and every later one of its kind
-            // fail. (Without hard links, renames that fail for good once the
-            // document was moved aside leave no NVM.xml: a known limit.) A
-            // sanitizer's runtime and valgrind write to pipes of their own and
-            // stop when that fails, so writes fail for good only without them.
+            // fail. A sanitizer's runtime and valgrind write to pipes of their
+            // own and stop when that fails, so writes fail for good only
+            // without them.
             const bool ownWrites = kSanitized && step.kind == &kKinds[kWrite];
-            if (!kWrapped && !ownWrites &&
-                (alwaysFails_.empty() || step.kind != &kKinds[kRename])) {
+            if (!kWrapped && !ownWrites) {
                 Check(Injected(at + errors[0] + when + "+"), false,
                       at + errors[0] + when + "+" + on);
             }

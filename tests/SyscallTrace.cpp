@@ -85,9 +85,23 @@ const Kind* KindOf(const std::string& name) {
 
 void CheckDurabilityOrder(const std::vector<Syscall>& calls, const PanelTree& tree) {
     std::map<std::string, size_t> lastWrite;
-    std::map<std::string, size_t> lastFlush;
+    std::map<std::string, std::vector<size_t>> flushes;
     std::map<std::string, size_t> lastEntryChange;  // per directory
+    std::map<std::string, std::string> openOn;      // descriptor number: the file opened
+    struct Rename {
+        size_t at;
+        std::string held;  // a descriptor on the file it replaced
+        size_t closed;     // when that was closed
+    };
+    std::vector<Rename> renames;
     std::set<std::string> written = {tree.Settings()};
+    const size_t never = calls.size();
+    // The first flush of path after the call at index; never if none.
+    const auto flushedAfter = [&flushes, never](const std::string& path, size_t index) {
+        const std::vector<size_t>& at = flushes[path];
+        const auto found = std::upper_bound(at.begin(), at.end(), index);
+        return found == at.end() ? never : *found;
+    };
     for (size_t index = 0; index < calls.size(); ++index) {
         const Syscall& call = calls[index];
         const Kind* kind = KindOf(call.name);
@@ -95,32 +109,56 @@ void CheckDurabilityOrder(const std::vector<Syscall>& calls, const PanelTree& tr
             continue;  // a checker's own files, under valgrind say
         }
         const std::string target = call.Path(call.name.rfind("unlink", 0) == 0 ? 0 : 1);
-        if (kind == &kKinds[kWrite]) {
+        if (kind == &kKinds[kOpen]) {
+            openOn[call.result.substr(0, call.result.find('<'))] = call.FdPath(true);
+        } else if (kind == &kKinds[kClose]) {
+            const std::string fd = call.args.substr(0, call.args.find('<'));
+            for (Rename& rename : renames) {
+                rename.closed = rename.held == fd ? std::min(rename.closed, index) : rename.closed;
+            }
+            openOn.erase(fd);
+        } else if (kind == &kKinds[kWrite]) {
             // A change of a file's length and one of its content reach storage
             // in either order unless a flush of the file separates them.
             const std::string file = call.FdPath();
             const size_t last = lastWrite.count(file) > 0 ? lastWrite[file] : index;
-            EXPECT_TRUE(lastFlush[file] > last ||
+            EXPECT_TRUE(flushedAfter(file, last) < index ||
                         (calls[last].name == "ftruncate") == (call.name == "ftruncate"))
                 << file << ": " << calls[last].name << ", then " << call.name << " unflushed";
             lastWrite[file] = index;
         } else if (kind == &kKinds[kFlush]) {
-            lastFlush[call.FdPath()] = index;
+            flushes[call.FdPath()].push_back(index);
         } else if (kind >= &kKinds[kRename] && kind <= &kKinds[kUnlink]) {
             lastEntryChange[target.substr(0, target.rfind('/'))] = index;
             if (kind == &kKinds[kRename]) {
                 written.insert(call.Path());
+                const auto held =
+                    std::find_if(openOn.begin(), openOn.end(),
+                                 [&target](const auto& fd) { return fd.second == target; });
+                renames.push_back({index, held == openOn.end() ? "" : held->first, never});
             }
         }
     }
     EXPECT_GT(lastWrite.count(tree.Settings()) + written.count(tree.Settings() + ".tmp"), 0U);
     EXPECT_GT(written.count(tree.Nvm("newNVM.xml")), 0U);
     for (const std::string& file : written) {
-        EXPECT_TRUE(lastWrite.count(file) == 0 || lastFlush[file] > lastWrite[file])
+        EXPECT_TRUE(lastWrite.count(file) == 0 || flushedAfter(file, lastWrite[file]) < never)
             << file << " not flushed";
     }
     for (const auto& [directory, change] : lastEntryChange) {
-        EXPECT_GT(lastFlush[directory], change)
+        EXPECT_LT(flushedAfter(directory, change), never)
             << directory << " not flushed after " << calls[change].name;
+    }
+    // vfat writes a renamed file's entry only when the file is flushed, and
+    // frees the replaced file's clusters when its last descriptor closes: the
+    // directory goes to storage first (the old name gone), then the file under
+    // its new name, and the replaced file is held open until then.
+    for (const Rename& rename : renames) {
+        const std::string file = calls[rename.at].Path(1);
+        const size_t flushed =
+            flushedAfter(file, flushedAfter(file.substr(0, file.rfind('/')), rename.at));
+        EXPECT_LT(flushed, never) << file << " not flushed after its directory";
+        EXPECT_TRUE(!rename.held.empty() && rename.closed > flushed)
+            << file << ": the file it replaced not held open until then";
     }
 }
