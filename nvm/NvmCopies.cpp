@@ -47,15 +47,14 @@ bool SetContent(xmlNode* node, const xmlChar* content) {
     return xmlStrEqual(node->content, content) != 0;
 }
 
-// Creates or empties the file as the library does, but never through a link.
+// Creates the file afresh, as the library would, but never through a link.
 int OpenForWriting(const char* name) {
-    return DetachName(name)
-               ? open(name, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666)
-               : -1;
+    return RemoveName(name) ? open(name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666)
+                            : -1;
 }
 
 bool FlushAndClose(int fd, bool complete) {
-    complete = complete && fsync(fd) == 0;
+    complete = complete && FlushFile(fd, kNvmHere);
     return close(fd) == 0 && complete;
 }
 
@@ -98,7 +97,7 @@ Outcome WriteFromOneSerialisation(xmlDoc* doc, xmlNode* value, const char* level
 // write failed part-way: its error record decides as well.
 bool SaveWithLibrary(xmlDoc* doc, const char* name) {
     xmlResetLastError();
-    return DetachName(name) && xmlSaveFileEnc(name, doc, kNvmEncoding) > 0 &&
+    return RemoveName(name) && xmlSaveFileEnc(name, doc, kNvmEncoding) > 0 &&
            xmlGetLastError() == nullptr;
 }
 
@@ -116,8 +115,8 @@ bool WriteNewDocument(xmlDoc* doc, xmlNode* value, const char* levelText,
     const bool holdsLevel = SetContent(value, BAD_CAST levelText);
     bool complete = outcome == Outcome::kWritten;
     if (outcome == Outcome::kLeftToLibrary) {
-        complete =
-            holdsLevel && SaveWithLibrary(doc, kNvmNewFile) && FlushFileToStorage(kNvmNewFile);
+        complete = holdsLevel && SaveWithLibrary(doc, kNvmNewFile) &&
+                   FlushFileToStorage(kNvmNewFile, kNvmHere);
     }
     if (!complete || !holdsLevel) {
         unlink(kNvmNewFile);

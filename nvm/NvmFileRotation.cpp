@@ -24,7 +24,7 @@ bool CannotLink(int error) {
 // so that "NVM.xml" is never moved away.
 bool KeepBackup(int live) {
     return link(kNvmFile, kNvmBackupFile) == 0 ||
-           (CannotLink(errno) && CopyToNewFile(live, kNvmBackupFile));
+           (CannotLink(errno) && CopyToNewFile(live, kNvmBackupFile, kNvmHere));
 }
 
 }  // namespace
@@ -36,7 +36,7 @@ bool RotateNvmFiles() {
         Verbose("SetJOVAccelNVM : could not unlink NVM.xml.bak\n");
         return false;
     }
-    // Held open until the new document is on storage (FlushRenamed).
+    // Held open until the new document is on storage (FlushFileToStorage).
     const FileDescriptor live(open(kNvmFile, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (live.Get() < 0 || !KeepBackup(live.Get())) {
         Verbose("SetJOVAccelNVM : could not move NVM.xml to NVM.xml.bak\n");
@@ -46,7 +46,7 @@ bool RotateNvmFiles() {
         Verbose("SetJOVAccelNVM : could not move newNVM.xml to NVM.xml\n");
         return false;
     }
-    if (!FlushRenamed(".", kNvmFile)) {
+    if (!FlushFileToStorage(kNvmFile, kNvmHere)) {
         Verbose("SetJOVAccelNVM : could not flush the NVM directory to storage\n");
         return false;
     }

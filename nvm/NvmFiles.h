@@ -2,6 +2,7 @@
 
 // The NVM defaults document and its companions, named relative to the NVM
 // directory that the update works in.
+inline constexpr char kNvmHere[] = ".";  // the NVM directory
 inline constexpr char kNvmFile[] = "NVM.xml";
 inline constexpr char kNvmOriginalCopy[] = "NVM.xml.ori";
 inline constexpr char kNvmNewFile[] = "newNVM.xml";

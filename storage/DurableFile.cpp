@@ -54,8 +54,19 @@ bool TakeOverOwnerAndMode(int fd, const struct stat& replaced) {
     return fchmod(fd, replaced.st_mode & 07777) == 0;
 }
 
-bool WriteTemporaryFile(const std::string& temp, const std::string& content,
-                        const struct stat* replaced) {
+bool FlushDirectory(const char* directory) {
+    const int fd = open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    // EINVAL: a file system that cannot flush directories has nothing to flush.
+    const bool flushed = fsync(fd) == 0 || errno == EINVAL;
+    close(fd);
+    return flushed;
+}
+
+bool WriteTemporaryFile(const std::string& temp, const std::string& directory,
+                        const std::string& content, const struct stat* replaced) {
     // A file left by an interrupted run is removed rather than reused.
     if (unlink(temp.c_str()) != 0 && errno != ENOENT) {
         return false;
@@ -66,7 +77,7 @@ bool WriteTemporaryFile(const std::string& temp, const std::string& content,
         return false;
     }
     bool ok = (replaced == nullptr || TakeOverOwnerAndMode(fd, *replaced)) &&
-              WriteAll(fd, content.data(), content.size()) && fsync(fd) == 0;
+              WriteAll(fd, content.data(), content.size()) && FlushFile(fd, directory.c_str());
     return close(fd) == 0 && ok;
 }
 
@@ -99,6 +110,10 @@ bool RewriteInPlace(const std::string& target, const std::string& content) {
 
 }  // namespace
 
+bool FlushFile(int fd, const char* directory) {
+    return FlushDirectory(directory) && fsync(fd) == 0;
+}
+
 bool WriteAll(int fd, const char* data, size_t length) {
     while (length > 0) {
         const ssize_t written = write(fd, data, length);
@@ -122,7 +137,7 @@ bool ReplaceFileDurably(const char* path, const std::string& content) {
     if (!ResolveFinalLink(target)) {
         return false;
     }
-    // Held open until the new file is on storage (FlushRenamed).
+    // Held open until the new file is on storage (FlushFileToStorage).
     const FileDescriptor held(open(target.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat replaced {};
     const bool exists = held.Get() >= 0 && fstat(held.Get(), &replaced) == 0;
@@ -132,9 +147,9 @@ bool ReplaceFileDurably(const char* path, const std::string& content) {
     // Made before anything changes: running out of memory stops only here.
     const std::string temp = target + ".tmp";
     const std::string directory = DirectoryOf(target);
-    if (WriteTemporaryFile(temp, content, exists ? &replaced : nullptr) &&
+    if (WriteTemporaryFile(temp, directory, content, exists ? &replaced : nullptr) &&
         rename(temp.c_str(), target.c_str()) == 0) {
-        return FlushRenamed(directory.c_str(), target.c_str());
+        return FlushFileToStorage(target.c_str(), directory.c_str());
     }
     // No room for a second copy, a read-only directory, a file mounted on its
     // own: the file itself may still be writable where it stands.
@@ -142,18 +157,11 @@ bool ReplaceFileDurably(const char* path, const std::string& content) {
     return exists && RewriteInPlace(target, content);
 }
 
-bool DetachName(const char* path) {
-    struct stat info {};
-    if (lstat(path, &info) != 0) {
-        return errno == ENOENT;
-    }
-    if (S_ISLNK(info.st_mode) || (S_ISREG(info.st_mode) && info.st_nlink > 1)) {
-        return unlink(path) == 0;
-    }
-    return true;
+bool RemoveName(const char* path) {
+    return unlink(path) == 0 || errno == ENOENT;
 }
 
-bool CopyToNewFile(int from, const char* name) {
+bool CopyToNewFile(int from, const char* name, const char* directory) {
     const int to = open(name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (to < 0) {
         return false;
@@ -164,7 +172,7 @@ bool CopyToNewFile(int from, const char* name) {
         got = read(from, block, sizeof block);
         ok = got >= 0 ? WriteAll(to, block, static_cast<size_t>(got)) : errno == EINTR;
     }
-    ok = ok && fsync(to) == 0;
+    ok = ok && FlushFile(to, directory);
     ok = close(to) == 0 && ok;
     if (!ok) {
         unlink(name);
@@ -172,26 +180,11 @@ bool CopyToNewFile(int from, const char* name) {
     return ok;
 }
 
-bool FlushRenamed(const char* directory, const char* file) {
-    return FlushDirectory(directory) && FlushFileToStorage(file);
-}
-
-bool FlushFileToStorage(const char* path) {
+bool FlushFileToStorage(const char* path, const char* directory) {
     const int fd = open(path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
         return false;
     }
-    const bool flushed = fsync(fd) == 0;
+    const bool flushed = FlushFile(fd, directory);
     return close(fd) == 0 && flushed;
-}
-
-bool FlushDirectory(const char* directory) {
-    const int fd = open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
-    // EINVAL: a file system that cannot flush directories has nothing to flush.
-    const bool flushed = fsync(fd) == 0 || errno == EINVAL;
-    close(fd);
-    return flushed;
 }

@@ -87,6 +87,7 @@ void CheckDurabilityOrder(const std::vector<Syscall>& calls, const PanelTree& tr
     std::map<std::string, size_t> lastWrite;
     std::map<std::string, std::vector<size_t>> flushes;
     std::map<std::string, size_t> lastEntryChange;  // per directory
+    std::map<std::string, size_t> madeAt;           // a file created or renamed into place
     std::map<std::string, std::string> openOn;      // descriptor number: the file opened
     struct Rename {
         size_t at;
@@ -102,6 +103,9 @@ void CheckDurabilityOrder(const std::vector<Syscall>& calls, const PanelTree& tr
         const auto found = std::upper_bound(at.begin(), at.end(), index);
         return found == at.end() ? never : *found;
     };
+    const auto directoryOf = [](const std::string& path) {
+        return path.substr(0, path.rfind('/'));
+    };
     for (size_t index = 0; index < calls.size(); ++index) {
         const Syscall& call = calls[index];
         const Kind* kind = KindOf(call.name);
@@ -111,6 +115,9 @@ void CheckDurabilityOrder(const std::vector<Syscall>& calls, const PanelTree& tr
         const std::string target = call.Path(call.name.rfind("unlink", 0) == 0 ? 0 : 1);
         if (kind == &kKinds[kOpen]) {
             openOn[call.result.substr(0, call.result.find('<'))] = call.FdPath(true);
+            if (call.args.find("O_CREAT") != std::string::npos) {
+                madeAt[call.FdPath(true)] = index;
+            }
         } else if (kind == &kKinds[kClose]) {
             const std::string fd = call.args.substr(0, call.args.find('<'));
             for (Rename& rename : renames) {
@@ -127,11 +134,21 @@ void CheckDurabilityOrder(const std::vector<Syscall>& calls, const PanelTree& tr
                 << file << ": " << calls[last].name << ", then " << call.name << " unflushed";
             lastWrite[file] = index;
         } else if (kind == &kKinds[kFlush]) {
-            flushes[call.FdPath()].push_back(index);
+            // vfat writes a file's entry before the table of its clusters when
+            // the file is flushed: a flush of the directory puts the table first.
+            const std::string file = call.FdPath();
+            if (madeAt.count(file) > 0) {
+                const size_t changed =
+                    std::max(madeAt[file], lastWrite.count(file) > 0 ? lastWrite[file] : 0);
+                EXPECT_LT(flushedAfter(directoryOf(file), changed), index)
+                    << file << " flushed before its directory";
+            }
+            flushes[file].push_back(index);
         } else if (kind >= &kKinds[kRename] && kind <= &kKinds[kUnlink]) {
-            lastEntryChange[target.substr(0, target.rfind('/'))] = index;
+            lastEntryChange[directoryOf(target)] = index;
             if (kind == &kKinds[kRename]) {
                 written.insert(call.Path());
+                madeAt[target] = index;
                 const auto held =
                     std::find_if(openOn.begin(), openOn.end(),
                                  [&target](const auto& fd) { return fd.second == target; });
@@ -149,15 +166,13 @@ void CheckDurabilityOrder(const std::vector<Syscall>& calls, const PanelTree& tr
         EXPECT_LT(flushedAfter(directory, change), never)
             << directory << " not flushed after " << calls[change].name;
     }
-    // vfat writes a renamed file's entry only when the file is flushed, and
-    // frees the replaced file's clusters when its last descriptor closes: the
-    // directory goes to storage first (the old name gone), then the file under
-    // its new name, and the replaced file is held open until then.
+    // A file made live by a rename is flushed under its name, and vfat frees
+    // the clusters of the file it replaced when its last descriptor closes:
+    // that file is held open until then.
     for (const Rename& rename : renames) {
         const std::string file = calls[rename.at].Path(1);
-        const size_t flushed =
-            flushedAfter(file, flushedAfter(file.substr(0, file.rfind('/')), rename.at));
-        EXPECT_LT(flushed, never) << file << " not flushed after its directory";
+        const size_t flushed = flushedAfter(file, rename.at);
+        EXPECT_LT(flushed, never) << file << " not flushed under its name";
         EXPECT_TRUE(!rename.held.empty() && rename.closed > flushed)
             << file << ": the file it replaced not held open until then";
     }
