@@ -67,8 +67,7 @@ bool FlushDirectory(const char* directory) {
 
 bool WriteTemporaryFile(const std::string& temp, const std::string& directory,
                         const std::string& content, const struct stat* replaced) {
-    // A file left by an interrupted run is removed rather than reused.
-    if (unlink(temp.c_str()) != 0 && errno != ENOENT) {
+    if (!RemoveName(temp.c_str())) {
         return false;
     }
     const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,

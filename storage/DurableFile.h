@@ -6,9 +6,9 @@
 // Replaces the file at path with content so that a crash or a failed write
 // leaves either the old or the new content: a temporary file in the target's
 // own directory is written, flushed to storage and renamed over the target,
-// then put on storage under its name (FlushFileToStorage). A symbolic link at path stays as it
-// is and the file it points to is replaced. The permission bits and owner of
-// the replaced file are kept. On failure the target is untouched and the
+// then flushed again under its name. A symbolic link at path stays as it is
+// and the file it points to is replaced. The permission bits and owner of the
+// replaced file are kept. On failure the target is untouched and the
 // temporary file is gone.
 //
 // Where that cannot be done (the temporary file cannot be made or the rename
@@ -31,9 +31,9 @@ bool RemoveName(const char* path);
 // writes and interruptions.
 bool WriteAll(int fd, const char* data, size_t length);
 
-// Creates the file name in directory, which must not exist there, with the bytes that the
-// descriptor from reads from where it stands to its end, and puts it on
-// storage. On failure nothing is left at name.
+// Creates the file name in directory, where nothing may have that name, with
+// the bytes that the descriptor from reads from where it stands to its end,
+// and puts it on storage. On failure nothing is left at name.
 bool CopyToNewFile(int from, const char* name, const char* directory);
 
 // Puts a written or renamed file on storage: its directory first, then the
