@@ -73,9 +73,8 @@ class FaultLoop {
                 Check(Injected(at + error + when), false, at + error + when + on);
             }
             // A full flash stays full: this call and every later one of its kind
-            // fail. A sanitizer's runtime and valgrind write to pipes of their
-            // own and stop when that fails, so writes fail for good only
-            // without them.
+            // fail (writes only without a sanitizer or valgrind, which write to
+            // pipes of their own and stop when that fails).
             const bool ownWrites = kSanitized && step.kind == &kKinds[kWrite];
             if (!kWrapped && !ownWrites) {
                 Check(Injected(at + errors[0] + when + "+"), false,

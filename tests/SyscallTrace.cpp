@@ -86,15 +86,11 @@ const Kind* KindOf(const std::string& name) {
 void CheckDurabilityOrder(const std::vector<Syscall>& calls, const PanelTree& tree) {
     std::map<std::string, size_t> lastWrite;
     std::map<std::string, std::vector<size_t>> flushes;
-    std::map<std::string, size_t> lastEntryChange;  // per directory
-    std::map<std::string, size_t> madeAt;           // a file created or renamed into place
-    std::map<std::string, std::string> openOn;      // descriptor number: the file opened
-    struct Rename {
-        size_t at;
-        std::string held;  // a descriptor on the file it replaced
-        size_t closed;     // when that was closed
-    };
-    std::vector<Rename> renames;
+    std::map<std::string, size_t> lastEntryChange;        // per directory
+    std::map<std::string, size_t> madeAt;                 // a file created or renamed into place
+    std::map<std::string, std::string> openOn;            // descriptor number: the file opened
+    std::map<std::string, std::vector<size_t>> closes;    // per descriptor number
+    std::vector<std::pair<size_t, std::string>> renames;  // and a descriptor on the file replaced
     std::set<std::string> written = {tree.Settings()};
     const size_t never = calls.size();
     // The first flush of path after the call at index; never if none.
@@ -102,9 +98,6 @@ void CheckDurabilityOrder(const std::vector<Syscall>& calls, const PanelTree& tr
         const std::vector<size_t>& at = flushes[path];
         const auto found = std::upper_bound(at.begin(), at.end(), index);
         return found == at.end() ? never : *found;
-    };
-    const auto directoryOf = [](const std::string& path) {
-        return path.substr(0, path.rfind('/'));
     };
     for (size_t index = 0; index < calls.size(); ++index) {
         const Syscall& call = calls[index];
@@ -120,9 +113,7 @@ void CheckDurabilityOrder(const std::vector<Syscall>& calls, const PanelTree& tr
             }
         } else if (kind == &kKinds[kClose]) {
             const std::string fd = call.args.substr(0, call.args.find('<'));
-            for (Rename& rename : renames) {
-                rename.closed = rename.held == fd ? std::min(rename.closed, index) : rename.closed;
-            }
+            closes[fd].push_back(index);
             openOn.erase(fd);
         } else if (kind == &kKinds[kWrite]) {
             // A change of a file's length and one of its content reach storage
@@ -134,25 +125,25 @@ void CheckDurabilityOrder(const std::vector<Syscall>& calls, const PanelTree& tr
                 << file << ": " << calls[last].name << ", then " << call.name << " unflushed";
             lastWrite[file] = index;
         } else if (kind == &kKinds[kFlush]) {
-            // vfat writes a file's entry before the table of its clusters when
-            // the file is flushed: a flush of the directory puts the table first.
+            // vfat writes a file's entry before its table of clusters when the
+            // file is flushed: a flush of the directory puts the table first.
             const std::string file = call.FdPath();
             if (madeAt.count(file) > 0) {
                 const size_t changed =
                     std::max(madeAt[file], lastWrite.count(file) > 0 ? lastWrite[file] : 0);
-                EXPECT_LT(flushedAfter(directoryOf(file), changed), index)
+                EXPECT_LT(flushedAfter(file.substr(0, file.rfind('/')), changed), index)
                     << file << " flushed before its directory";
             }
             flushes[file].push_back(index);
         } else if (kind >= &kKinds[kRename] && kind <= &kKinds[kUnlink]) {
-            lastEntryChange[directoryOf(target)] = index;
+            lastEntryChange[target.substr(0, target.rfind('/'))] = index;
             if (kind == &kKinds[kRename]) {
                 written.insert(call.Path());
                 madeAt[target] = index;
                 const auto held =
                     std::find_if(openOn.begin(), openOn.end(),
                                  [&target](const auto& fd) { return fd.second == target; });
-                renames.push_back({index, held == openOn.end() ? "" : held->first, never});
+                renames.emplace_back(index, held == openOn.end() ? "-" : held->first);
             }
         }
     }
@@ -169,11 +160,12 @@ void CheckDurabilityOrder(const std::vector<Syscall>& calls, const PanelTree& tr
     // A file made live by a rename is flushed under its name, and vfat frees
     // the clusters of the file it replaced when its last descriptor closes:
     // that file is held open until then.
-    for (const Rename& rename : renames) {
-        const std::string file = calls[rename.at].Path(1);
-        const size_t flushed = flushedAfter(file, rename.at);
+    for (const auto& [at, held] : renames) {
+        const std::string file = calls[at].Path(1);
+        const size_t flushed = flushedAfter(file, at);
         EXPECT_LT(flushed, never) << file << " not flushed under its name";
-        EXPECT_TRUE(!rename.held.empty() && rename.closed > flushed)
-            << file << ": the file it replaced not held open until then";
+        const std::vector<size_t>& close = closes[held];
+        const auto closed = std::upper_bound(close.begin(), close.end(), at);
+        EXPECT_TRUE(closed != close.end() && *closed > flushed) << file << ": old not held open";
     }
 }
